@@ -1,0 +1,106 @@
+#pragma once
+// Everything the launcher core asks of the platform. The core decides; an
+// implementation only translates (AppKit/CoreGraphics on macOS, Qt, X11 and
+// GIO on Linux, a scripted substitute in the tests). No platform header is
+// reachable from here.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velto::launcher {
+
+class Timer {
+public:
+    virtual ~Timer() = default;
+    virtual void invalidate() = 0;
+};
+
+struct MenuEntry {
+    // A separator when `separator` is true; otherwise a titled item with no
+    // key equivalent whose action runs on the main thread.
+    std::string title;
+    std::function<void()> action;
+    bool separator = false;
+};
+
+class StatusButton {
+public:
+    virtual ~StatusButton() = default;
+    virtual void setTitle(const std::string& title) = 0;
+    virtual void setToolTip(const std::string& toolTip) = 0;
+};
+
+class StatusItem {
+public:
+    virtual ~StatusItem() = default;
+    // The item's button, or nullptr when it has none.
+    virtual StatusButton* button() = 0;
+    virtual void setMenu(std::vector<MenuEntry> entries) = 0;
+};
+
+struct OpenConfiguration {
+    bool activates = true;
+    bool createsNewApplicationInstance = true;
+    std::vector<std::string> arguments;
+};
+
+struct OpenError {
+    std::string localizedDescription;
+};
+
+// Exactly once, on any thread: nothing on success, the error otherwise.
+using OpenCompletion = std::function<void(std::optional<OpenError>)>;
+
+class LauncherPlatform {
+public:
+    virtual ~LauncherPlatform() = default;
+
+    // Application and event loop.
+    virtual void setActivationPolicyAccessory() = 0;
+    // Runs the event loop on the calling (main) thread; returns when the
+    // application stops.
+    virtual int run() = 0;
+    // Ends the process at once with status 0. Does not return on a real platform.
+    virtual void terminate() = 0;
+
+    // Keyboard, in the macOS event-flags layout: device-dependent right
+    // Option 0x40, left Option 0x20, Shift 0x20000, Control 0x40000, Command
+    // 0x100000, Fn 0x800000, Caps Lock 0x10000, device-independent Option
+    // 0x80000.
+    virtual std::uint64_t modifierFlags() = 0;
+    // System-wide count of key-down events; only its changes matter.
+    virtual std::uint32_t keyDownCount() = 0;
+    // Seconds on a monotonic clock.
+    virtual double systemUptime() = 0;
+
+    // A repeating timer on the main loop that also fires while a menu is open.
+    virtual std::shared_ptr<Timer> scheduleRepeatingTimer(double interval, double tolerance,
+                                                          std::function<void()> action) = 0;
+    virtual void postToMain(std::function<void()> work) = 0;  // any thread; FIFO
+
+    // A status-area item of variable length.
+    virtual std::shared_ptr<StatusItem> makeStatusItem() = 0;
+
+    // Workspace. A "location" is an application bundle on macOS and a desktop
+    // entry on Linux.
+    virtual std::optional<std::string> bundleIdentifierAt(const std::string& location) = 0;
+    virtual std::optional<std::string> locationForApplication(const std::string& bundleIdentifier) = 0;
+    virtual void openApplication(const std::string& location, const OpenConfiguration& configuration,
+                                 OpenCompletion completion) = 0;
+
+    // One line in the system log and on standard error.
+    virtual void log(const std::string& line) = 0;
+
+    // The directory of the state file; it is never created by the launcher.
+    virtual std::optional<std::filesystem::path> stateDirectory() = 0;
+};
+
+// Defined once per platform layer.
+std::unique_ptr<LauncherPlatform> makeLauncherPlatform();
+
+}  // namespace velto::launcher
