@@ -1,0 +1,119 @@
+#include "Launcher.h"
+
+#include "KeyboardSample.h"
+#include "MainAppContract.h"
+#include "StateJournal.h"
+
+#include <utility>
+#include <vector>
+
+namespace velto::launcher {
+
+namespace {
+
+constexpr double pollInterval = 0.02;
+constexpr double pollTolerance = 0.005;
+
+constexpr const char* statusTitle = "Velto";
+constexpr const char* statusToolTip = "Hold right Option for half a second to open Velto and listen";
+constexpr const char* openMenuTitle = "Open Velto & Start Listening   Hold right \u2325";
+constexpr const char* quitMenuTitle = "Disable shortcut until next login";
+
+constexpr const char* startListeningArgument = "--start-listening";
+
+// A menu action that goes to the launcher while it exists.
+std::function<void()> menuAction(const std::weak_ptr<Launcher>& target, void (Launcher::*action)()) {
+    return [target, action] {
+        if (auto launcher = target.lock()) ((*launcher).*action)();
+    };
+}
+
+}  // namespace
+
+std::shared_ptr<Launcher> Launcher::create(LauncherPlatform& platform) {
+    return std::shared_ptr<Launcher>(new Launcher(platform));
+}
+
+Launcher::Launcher(LauncherPlatform& platform) : platform(platform) {}
+
+void Launcher::start() {
+    std::weak_ptr<Launcher> weakSelf = weak_from_this();
+    pollTimer = platform.scheduleRepeatingTimer(pollInterval, pollTolerance, [weakSelf] {
+        if (auto launcher = weakSelf.lock()) launcher->sampleShortcut();
+    });
+    recordPhase("ready");
+}
+
+void Launcher::sampleShortcut() {
+    const KeyboardSample sample =
+        decodeKeyboardSample(platform.modifierFlags(), platform.keyDownCount(), platform.systemUptime());
+    if (!hold.update(sample.down, sample.otherModifiers, sample.keyCount, sample.at)) return;
+    // Recorded before openVelto looks at `launching`: a gesture during an
+    // opening still leaves its trace.
+    recordPhase("hold-accepted");
+    openVelto();
+}
+
+void Launcher::showMenu() {
+    auto item = platform.makeStatusItem();
+    if (!item) return;
+    if (StatusButton* button = item->button()) {
+        button->setTitle(statusTitle);
+        button->setToolTip(statusToolTip);
+    }
+    const std::weak_ptr<Launcher> weakSelf = weak_from_this();
+    std::vector<MenuEntry> entries;
+    entries.push_back({openMenuTitle, menuAction(weakSelf, &Launcher::openFromMenu)});
+    entries.push_back({{}, {}, true});
+    entries.push_back({quitMenuTitle, menuAction(weakSelf, &Launcher::quitLauncher)});
+    item->setMenu(std::move(entries));
+    statusItem = std::move(item);
+}
+
+void Launcher::openFromMenu() { openVelto(); }
+
+void Launcher::quitLauncher() { platform.terminate(); }
+
+void Launcher::openVelto() {
+    if (launching) return;
+    launching = true;
+    recordPhase("opening-velto");
+    const OpenConfiguration configuration{true, true, {startListeningArgument}};
+    const auto location = findMainApplication();
+    if (!location) {
+        launching = false;
+        recordPhase("velto-app-not-found");
+        return;
+    }
+    // The completion may run on any thread: it only hands the outcome to the
+    // main queue, keeping the launcher alive until that task has run.
+    platform.openApplication(*location, configuration,
+                             [self = shared_from_this()](std::optional<OpenError> error) {
+                                 self->platform.postToMain([self, error = std::move(error)] {
+                                     self->finishOpening(error);
+                                 });
+                             });
+}
+
+void Launcher::recordPhase(std::string_view phase) {
+    velto::launcher::recordPhase(platform.stateDirectory(), phase);
+}
+
+// A copy at the install location wins only if it is really the main
+// application; otherwise the system's registry decides.
+std::optional<std::string> Launcher::findMainApplication() {
+    if (platform.bundleIdentifierAt(installLocation) == mainAppBundleID) return installLocation;
+    return platform.locationForApplication(mainAppBundleID);
+}
+
+void Launcher::finishOpening(const std::optional<OpenError>& error) {
+    launching = false;
+    if (!error) {
+        recordPhase("velto-opened");
+        return;
+    }
+    recordPhase("launch-failed");
+    platform.log("Velto launcher: " + error->localizedDescription);
+}
+
+}  // namespace velto::launcher

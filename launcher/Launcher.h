@@ -1,0 +1,47 @@
+#pragma once
+// The launcher agent: polls the keyboard 50 times a second, opens the main
+// application with "--start-listening" when right Option is held alone, and
+// offers the same action and a quit item in its status menu. Everything runs
+// on the main thread; the platform is reached only through LauncherPlatform.
+
+#include "HoldDetectors.h"
+#include "LauncherPlatform.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace velto::launcher {
+
+class Launcher : public std::enable_shared_from_this<Launcher> {
+public:
+    // Shared ownership only: the timer, the menu and the workspace completion
+    // reach the launcher through it. `platform` must outlive the launcher.
+    static std::shared_ptr<Launcher> create(LauncherPlatform& platform);
+
+    Launcher(const Launcher&) = delete;
+    Launcher& operator=(const Launcher&) = delete;
+
+    void start();
+    void sampleShortcut();
+    void showMenu();
+    void openFromMenu();
+    void quitLauncher();
+    void openVelto();
+    void recordPhase(std::string_view phase);
+
+private:
+    explicit Launcher(LauncherPlatform& platform);
+
+    std::optional<std::string> findMainApplication();
+    void finishOpening(const std::optional<OpenError>& error);
+
+    SingleModifierHold hold;
+    std::shared_ptr<Timer> pollTimer;
+    bool launching = false;
+    std::shared_ptr<StatusItem> statusItem;
+    LauncherPlatform& platform;
+};
+
+}  // namespace velto::launcher
