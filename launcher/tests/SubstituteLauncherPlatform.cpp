@@ -1,0 +1,210 @@
+#include "SubstituteLauncherPlatform.h"
+
+#include "StateJournal.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+#include <utility>
+
+namespace velto::launcher {
+
+namespace {
+
+std::filesystem::path makeTemporaryDirectory() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "velto-launcher-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary directory");
+    return pattern;
+}
+
+std::optional<std::string> readFile(const std::filesystem::path& path) {
+    std::ifstream stream(path, std::ios::binary);
+    if (!stream) return std::nullopt;
+    std::ostringstream contents;
+    contents << stream.rdbuf();
+    return contents.str();
+}
+
+}  // namespace
+
+std::optional<std::string> phaseOfRecord(const std::string& record) {
+    const auto key = record.find("\"phase\"");
+    if (key == std::string::npos) return std::nullopt;
+    const auto colon = record.find(':', key);
+    const auto open = record.find('"', colon);
+    const auto close = record.find('"', open + 1);
+    if (colon == std::string::npos || open == std::string::npos || close == std::string::npos) {
+        return std::nullopt;
+    }
+    return record.substr(open + 1, close - open - 1);
+}
+
+SubstituteLauncherPlatform::SubstituteLauncherPlatform() : temporaryDirectory(makeTemporaryDirectory()) {}
+
+SubstituteLauncherPlatform::~SubstituteLauncherPlatform() {
+    std::error_code ignored;
+    std::filesystem::remove_all(temporaryDirectory, ignored);
+}
+
+void SubstituteLauncherPlatform::scriptKeyboard(double from, std::uint64_t flags, std::uint32_t keyCount) {
+    keyboardScript[from] = {flags, keyCount};
+}
+
+SubstituteLauncherPlatform::KeyboardState SubstituteLauncherPlatform::keyboardNow() const {
+    auto next = keyboardScript.upper_bound(now);
+    if (next == keyboardScript.begin()) return {};
+    return std::prev(next)->second;
+}
+
+std::uint64_t SubstituteLauncherPlatform::modifierFlags() { return keyboardNow().flags; }
+
+std::uint32_t SubstituteLauncherPlatform::keyDownCount() { return keyboardNow().keyCount; }
+
+ScheduledTimer* SubstituteLauncherPlatform::nextTimerDueBy(double time) {
+    ScheduledTimer* next = nullptr;
+    for (const auto& timer : timers) {
+        if (timer->valid && timer->nextDue() <= time && (!next || timer->nextDue() < next->nextDue())) {
+            next = timer.get();
+        }
+    }
+    return next;
+}
+
+void SubstituteLauncherPlatform::advanceTo(double time) {
+    while (!terminated) {
+        ScheduledTimer* timer = nextTimerDueBy(time);
+        if (!timer) break;
+        now = timer->nextDue();
+        ++timer->firings;
+        timer->action();
+        runMainQueue();
+    }
+    if (!terminated && time > now) now = time;
+}
+
+void SubstituteLauncherPlatform::runMainQueue() {
+    for (;;) {
+        std::function<void()> task;
+        {
+            std::lock_guard lock(mainQueueLock);
+            if (terminated) mainQueue.clear();
+            if (mainQueue.empty()) return;
+            task = std::move(mainQueue.front());
+            mainQueue.pop_front();
+        }
+        task();
+    }
+}
+
+bool SubstituteLauncherPlatform::chooseMenuEntry(const std::string& title) {
+    if (statusItems.empty() || terminated) return false;
+    for (const auto& entry : statusItems.back()->menu) {
+        if (!entry.separator && entry.title == title) {
+            entry.action();
+            runMainQueue();
+            return true;
+        }
+    }
+    return false;
+}
+
+void SubstituteLauncherPlatform::completeOpen(std::optional<OpenError> error) {
+    OpenCompletion completion = std::move(pendingCompletions.front());
+    pendingCompletions.pop_front();
+    completion(std::move(error));
+    runMainQueue();
+}
+
+void SubstituteLauncherPlatform::completeOpenOnAnotherThread(std::optional<OpenError> error) {
+    OpenCompletion completion = std::move(pendingCompletions.front());
+    pendingCompletions.pop_front();
+    std::thread workspaceThread([completion = std::move(completion), error = std::move(error)]() mutable {
+        completion(std::move(error));
+        completion = nullptr;  // released off the main thread, as a platform would
+    });
+    workspaceThread.join();
+    runMainQueue();
+}
+
+std::filesystem::path SubstituteLauncherPlatform::stateFile() const {
+    return temporaryDirectory / stateFileName;
+}
+
+std::vector<std::string> SubstituteLauncherPlatform::writtenPhases() const {
+    std::vector<std::string> phases = replacedPhases;
+    if (auto current = phaseInFile()) phases.push_back(*current);
+    return phases;
+}
+
+std::optional<std::string> SubstituteLauncherPlatform::phaseInFile() const {
+    const auto record = readFile(stateFile());
+    if (!record) return std::nullopt;
+    return phaseOfRecord(*record);
+}
+
+void SubstituteLauncherPlatform::setActivationPolicyAccessory() { lifecycle.push_back("accessory"); }
+
+int SubstituteLauncherPlatform::run() {
+    lifecycle.push_back("run");
+    if (whileRunning) whileRunning();
+    return 0;
+}
+
+void SubstituteLauncherPlatform::terminate() {
+    lifecycle.push_back("terminate");
+    terminated = true;
+}
+
+std::shared_ptr<Timer> SubstituteLauncherPlatform::scheduleRepeatingTimer(double interval, double tolerance,
+                                                                          std::function<void()> action) {
+    lifecycle.push_back("timer");
+    timers.push_back(std::make_shared<ScheduledTimer>(now, interval, tolerance, std::move(action)));
+    return timers.back();
+}
+
+void SubstituteLauncherPlatform::postToMain(std::function<void()> work) {
+    std::lock_guard lock(mainQueueLock);
+    mainQueue.push_back(std::move(work));
+}
+
+std::shared_ptr<StatusItem> SubstituteLauncherPlatform::makeStatusItem() {
+    lifecycle.push_back("status item");
+    statusItems.push_back(std::make_shared<RecordingStatusItem>(statusItemHasButton));
+    return statusItems.back();
+}
+
+std::optional<std::string> SubstituteLauncherPlatform::bundleIdentifierAt(const std::string& location) {
+    const auto found = bundleIdentifiers.find(location);
+    if (found == bundleIdentifiers.end()) return std::nullopt;
+    return found->second;
+}
+
+std::optional<std::string> SubstituteLauncherPlatform::locationForApplication(const std::string& bundleIdentifier) {
+    const auto found = registry.find(bundleIdentifier);
+    if (found == registry.end()) return std::nullopt;
+    return found->second;
+}
+
+void SubstituteLauncherPlatform::openApplication(const std::string& location,
+                                                 const OpenConfiguration& configuration,
+                                                 OpenCompletion completion) {
+    openRequests.push_back({now, location, configuration});
+    pendingCompletions.push_back(std::move(completion));
+}
+
+// Each write replaces the file whole, so the record about to be replaced is
+// taken aside here, just before the launcher writes the next one; that keeps
+// the whole sequence of phases observable.
+std::optional<std::filesystem::path> SubstituteLauncherPlatform::stateDirectory() {
+    lifecycle.push_back("state");
+    if (stateDirectoryOverride) return stateDirectoryOverride;
+    if (auto phase = phaseInFile()) {
+        replacedPhases.push_back(*phase);
+        std::filesystem::remove(stateFile());
+    }
+    return temporaryDirectory;
+}
+
+}  // namespace velto::launcher
