@@ -151,7 +151,7 @@ public:
 private:
     NSWindow* window_;
     // The window holds its delegate weakly.
-    VeltoWindowDelegate* delegate_;
+    [[maybe_unused]] VeltoWindowDelegate* delegate_;
 };
 
 }  // namespace
