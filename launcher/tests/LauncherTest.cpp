@@ -162,6 +162,7 @@ TEST(Launcher, WritesThePhasesOfEachCourseInOrder) {
         EXPECT_EQ(agent.platform.phaseInFile(), c.phases.back());
         EXPECT_EQ(agent.platform.openRequests.size(), c.openRequests);
         EXPECT_EQ(agent.platform.logLines, c.logLines);
+        EXPECT_EQ(agent.platform.callsOffMainThread, 0u);
     }
 }
 

@@ -58,9 +58,29 @@ SubstituteLauncherPlatform::KeyboardState SubstituteLauncherPlatform::keyboardNo
     return std::prev(next)->second;
 }
 
-std::uint64_t SubstituteLauncherPlatform::modifierFlags() { return keyboardNow().flags; }
+void SubstituteLauncherPlatform::onMainThread() {
+    if (std::this_thread::get_id() != mainThread) ++callsOffMainThread;
+}
 
-std::uint32_t SubstituteLauncherPlatform::keyDownCount() { return keyboardNow().keyCount; }
+std::uint64_t SubstituteLauncherPlatform::modifierFlags() {
+    onMainThread();
+    return keyboardNow().flags;
+}
+
+std::uint32_t SubstituteLauncherPlatform::keyDownCount() {
+    onMainThread();
+    return keyboardNow().keyCount;
+}
+
+double SubstituteLauncherPlatform::systemUptime() {
+    onMainThread();
+    return now;
+}
+
+void SubstituteLauncherPlatform::log(const std::string& line) {
+    onMainThread();
+    logLines.push_back(line);
+}
 
 ScheduledTimer* SubstituteLauncherPlatform::nextTimerDueBy(double time) {
     ScheduledTimer* next = nullptr;
@@ -144,21 +164,27 @@ std::optional<std::string> SubstituteLauncherPlatform::phaseInFile() const {
     return phaseOfRecord(*record);
 }
 
-void SubstituteLauncherPlatform::setActivationPolicyAccessory() { lifecycle.push_back("accessory"); }
+void SubstituteLauncherPlatform::setActivationPolicyAccessory() {
+    onMainThread();
+    lifecycle.push_back("accessory");
+}
 
 int SubstituteLauncherPlatform::run() {
+    onMainThread();
     lifecycle.push_back("run");
     if (whileRunning) whileRunning();
     return 0;
 }
 
 void SubstituteLauncherPlatform::terminate() {
+    onMainThread();
     lifecycle.push_back("terminate");
     terminated = true;
 }
 
 std::shared_ptr<Timer> SubstituteLauncherPlatform::scheduleRepeatingTimer(double interval, double tolerance,
                                                                           std::function<void()> action) {
+    onMainThread();
     lifecycle.push_back("timer");
     timers.push_back(std::make_shared<ScheduledTimer>(now, interval, tolerance, std::move(action)));
     return timers.back();
@@ -170,18 +196,21 @@ void SubstituteLauncherPlatform::postToMain(std::function<void()> work) {
 }
 
 std::shared_ptr<StatusItem> SubstituteLauncherPlatform::makeStatusItem() {
+    onMainThread();
     lifecycle.push_back("status item");
     statusItems.push_back(std::make_shared<RecordingStatusItem>(statusItemHasButton));
     return statusItems.back();
 }
 
 std::optional<std::string> SubstituteLauncherPlatform::bundleIdentifierAt(const std::string& location) {
+    onMainThread();
     const auto found = bundleIdentifiers.find(location);
     if (found == bundleIdentifiers.end()) return std::nullopt;
     return found->second;
 }
 
 std::optional<std::string> SubstituteLauncherPlatform::locationForApplication(const std::string& bundleIdentifier) {
+    onMainThread();
     const auto found = registry.find(bundleIdentifier);
     if (found == registry.end()) return std::nullopt;
     return found->second;
@@ -190,6 +219,7 @@ std::optional<std::string> SubstituteLauncherPlatform::locationForApplication(co
 void SubstituteLauncherPlatform::openApplication(const std::string& location,
                                                  const OpenConfiguration& configuration,
                                                  OpenCompletion completion) {
+    onMainThread();
     openRequests.push_back({now, location, configuration});
     pendingCompletions.push_back(std::move(completion));
 }
@@ -198,6 +228,7 @@ void SubstituteLauncherPlatform::openApplication(const std::string& location,
 // taken aside here, just before the launcher writes the next one; that keeps
 // the whole sequence of phases observable.
 std::optional<std::filesystem::path> SubstituteLauncherPlatform::stateDirectory() {
+    onMainThread();
     lifecycle.push_back("state");
     if (stateDirectoryOverride) return stateDirectoryOverride;
     if (auto phase = phaseInFile()) {

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace velto::launcher {
@@ -92,7 +93,7 @@ public:
     void terminate() override;
     std::uint64_t modifierFlags() override;
     std::uint32_t keyDownCount() override;
-    double systemUptime() override { return now; }
+    double systemUptime() override;
     std::shared_ptr<Timer> scheduleRepeatingTimer(double interval, double tolerance,
                                                   std::function<void()> action) override;
     void postToMain(std::function<void()> work) override;
@@ -101,7 +102,7 @@ public:
     std::optional<std::string> locationForApplication(const std::string& bundleIdentifier) override;
     void openApplication(const std::string& location, const OpenConfiguration& configuration,
                          OpenCompletion completion) override;
-    void log(const std::string& line) override { logLines.push_back(line); }
+    void log(const std::string& line) override;
     std::optional<std::filesystem::path> stateDirectory() override;
 
     // Set up by the test.
@@ -118,6 +119,7 @@ public:
     std::vector<std::shared_ptr<RecordingStatusItem>> statusItems;
     std::vector<OpenRequest> openRequests;
     std::vector<std::string> logLines;
+    std::size_t callsOffMainThread = 0;  // everything but postToMain belongs on the main thread
     std::vector<std::shared_ptr<ScheduledTimer>> timers;  // kept, like a run loop keeps its timers
     const std::filesystem::path temporaryDirectory;
 
@@ -127,10 +129,12 @@ private:
         std::uint32_t keyCount = 0;
     };
 
+    void onMainThread();
     KeyboardState keyboardNow() const;
     ScheduledTimer* nextTimerDueBy(double time);
     std::filesystem::path stateFile() const;
 
+    const std::thread::id mainThread = std::this_thread::get_id();
     std::map<double, KeyboardState> keyboardScript;
     std::deque<OpenCompletion> pendingCompletions;
     std::vector<std::string> replacedPhases;
