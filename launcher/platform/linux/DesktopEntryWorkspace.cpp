@@ -1,0 +1,166 @@
+#include "DesktopEntryWorkspace.h"
+
+#include <glib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+
+namespace velto::launcher {
+
+namespace {
+
+constexpr std::string_view desktopSuffix = ".desktop";
+
+struct GLibDeleter {
+    void operator()(GKeyFile* keyFile) const { g_key_file_free(keyFile); }
+    void operator()(GError* error) const { g_error_free(error); }
+    void operator()(gchar* text) const { g_free(text); }
+    void operator()(gchar** strings) const { g_strfreev(strings); }
+};
+using KeyFile = std::unique_ptr<GKeyFile, GLibDeleter>;
+using Error = std::unique_ptr<GError, GLibDeleter>;
+using Text = std::unique_ptr<gchar, GLibDeleter>;
+using TextList = std::unique_ptr<gchar*, GLibDeleter>;
+
+std::string quoted(const std::string& path) { return "\u201c" + path + "\u201d"; }
+
+KeyFile loadDesktopEntry(const std::string& path, std::string* error) {
+    KeyFile keyFile(g_key_file_new());
+    GError* rawError = nullptr;
+    if (!g_key_file_load_from_file(keyFile.get(), path.c_str(), G_KEY_FILE_NONE, &rawError)) {
+        const Error loadError(rawError);
+        if (error) *error = "The desktop entry " + quoted(path) + " could not be read: " + loadError->message + ".";
+        return nullptr;
+    }
+    if (!g_key_file_has_group(keyFile.get(), G_KEY_FILE_DESKTOP_GROUP)) {
+        if (error) *error = "The file " + quoted(path) + " is not a desktop entry.";
+        return nullptr;
+    }
+    return keyFile;
+}
+
+std::string desktopString(GKeyFile* keyFile, const char* key) {
+    const Text value(g_key_file_get_string(keyFile, G_KEY_FILE_DESKTOP_GROUP, key, nullptr));
+    return value ? value.get() : "";
+}
+
+std::string translatedName(GKeyFile* keyFile) {
+    const Text value(g_key_file_get_locale_string(keyFile, G_KEY_FILE_DESKTOP_GROUP,
+                                                  G_KEY_FILE_DESKTOP_KEY_NAME, nullptr, nullptr));
+    return value ? value.get() : "";
+}
+
+std::optional<std::vector<std::string>> commandOf(GKeyFile* keyFile, const std::string& path, std::string& error) {
+    if (desktopString(keyFile, G_KEY_FILE_DESKTOP_KEY_TYPE) != G_KEY_FILE_DESKTOP_TYPE_APPLICATION) {
+        error = "The desktop entry " + quoted(path) + " does not describe an application.";
+        return std::nullopt;
+    }
+    const std::string exec = desktopString(keyFile, G_KEY_FILE_DESKTOP_KEY_EXEC);
+    gchar** rawArguments = nullptr;
+    GError* rawError = nullptr;
+    if (exec.empty() || !g_shell_parse_argv(exec.c_str(), nullptr, &rawArguments, &rawError)) {
+        const Error parseError(rawError);
+        error = "The desktop entry " + quoted(path) + " has no command that can be run" +
+                (parseError ? std::string(": ") + parseError->message : std::string()) + ".";
+        return std::nullopt;
+    }
+    const TextList arguments(rawArguments);
+    std::vector<std::string> execArguments;
+    for (gchar** argument = arguments.get(); *argument; ++argument) execArguments.emplace_back(*argument);
+    auto command = expandFieldCodes(
+        execArguments, {desktopString(keyFile, G_KEY_FILE_DESKTOP_KEY_ICON), translatedName(keyFile), path});
+    if (command.empty()) {
+        error = "The desktop entry " + quoted(path) + " has no command that can be run.";
+        return std::nullopt;
+    }
+    return command;
+}
+
+// Runs in the new process before it executes the program: it must not end
+// with this agent's session.
+void startNewSession(gpointer) { setsid(); }
+
+std::optional<std::string> spawnDetached(const std::vector<std::string>& command, const std::string& workingDirectory) {
+    std::vector<gchar*> argv;
+    for (const auto& argument : command) argv.push_back(const_cast<gchar*>(argument.c_str()));
+    argv.push_back(nullptr);
+    GError* rawError = nullptr;
+    // Without a pid to return and without G_SPAWN_DO_NOT_REAP_CHILD, GLib
+    // starts the program through an intermediate process: it never becomes
+    // our child, and an exec failure still comes back as an error.
+    if (g_spawn_async(workingDirectory.empty() ? nullptr : workingDirectory.c_str(), argv.data(), nullptr,
+                      G_SPAWN_SEARCH_PATH, startNewSession, nullptr, nullptr, &rawError)) {
+        return std::nullopt;
+    }
+    const Error spawnError(rawError);
+    return std::string(spawnError->message) + ".";
+}
+
+}  // namespace
+
+std::optional<std::string> desktopEntryIdentifier(const std::string& path) {
+    const std::string fileName = std::filesystem::path(path).filename().string();
+    if (fileName.size() <= desktopSuffix.size() || !fileName.ends_with(desktopSuffix)) return std::nullopt;
+    if (!loadDesktopEntry(path, nullptr)) return std::nullopt;
+    return fileName.substr(0, fileName.size() - desktopSuffix.size());
+}
+
+std::optional<std::string> findDesktopEntry(const std::string& identifier) {
+    std::vector<std::string> dataDirectories{g_get_user_data_dir()};
+    for (const gchar* const* directory = g_get_system_data_dirs(); *directory; ++directory) {
+        dataDirectories.emplace_back(*directory);
+    }
+    const std::string fileName = identifier + std::string(desktopSuffix);
+    for (const auto& dataDirectory : dataDirectories) {
+        const auto path = (std::filesystem::path(dataDirectory) / "applications" / fileName).string();
+        if (!g_file_test(path.c_str(), G_FILE_TEST_IS_REGULAR)) continue;
+        // A hidden entry deletes the application for this user, whatever the
+        // directories further down hold.
+        const KeyFile keyFile = loadDesktopEntry(path, nullptr);
+        if (keyFile &&
+            g_key_file_get_boolean(keyFile.get(), G_KEY_FILE_DESKTOP_GROUP, G_KEY_FILE_DESKTOP_KEY_HIDDEN, nullptr)) {
+            return std::nullopt;
+        }
+        return path;
+    }
+    return std::nullopt;
+}
+
+std::vector<std::string> expandFieldCodes(const std::vector<std::string>& arguments, const FieldCodeValues& values) {
+    std::vector<std::string> expanded;
+    for (const auto& argument : arguments) {
+        if (argument == "%i") {
+            if (!values.icon.empty()) expanded.insert(expanded.end(), {"--icon", values.icon});
+            continue;
+        }
+        std::string result;
+        bool removedCode = false;
+        for (std::size_t i = 0; i < argument.size(); ++i) {
+            if (argument[i] != '%' || i + 1 == argument.size()) {
+                result += argument[i];
+                continue;
+            }
+            switch (argument[++i]) {
+            case '%': result += '%'; break;
+            case 'c': result += values.name; break;
+            case 'k': result += values.location; break;
+            default: removedCode = true; break;  // files, URLs, deprecated codes: nothing to pass
+            }
+        }
+        if (!result.empty() || !removedCode) expanded.push_back(std::move(result));
+    }
+    return expanded;
+}
+
+std::optional<std::string> launchDesktopEntry(const std::string& path, const std::vector<std::string>& extraArguments) {
+    std::string error;
+    const KeyFile keyFile = loadDesktopEntry(path, &error);
+    if (!keyFile) return error;
+    auto command = commandOf(keyFile.get(), path, error);
+    if (!command) return error;
+    command->insert(command->end(), extraArguments.begin(), extraArguments.end());
+    return spawnDetached(*command, desktopString(keyFile.get(), G_KEY_FILE_DESKTOP_KEY_PATH));
+}
+
+}  // namespace velto::launcher

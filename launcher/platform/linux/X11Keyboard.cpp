@@ -1,0 +1,157 @@
+#include "X11Keyboard.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XInput2.h>
+#include <X11/keysym.h>
+
+#include <cstring>
+
+namespace velto::launcher {
+
+namespace {
+
+constexpr std::uint64_t rightAltFlags = 0x40 | 0x80000;
+constexpr std::uint64_t leftAltFlags = 0x20 | 0x80000;
+constexpr std::uint64_t shiftFlag = 0x20000;
+constexpr std::uint64_t controlFlag = 0x40000;
+constexpr std::uint64_t superFlag = 0x100000;
+constexpr std::uint64_t capsLockFlag = 0x10000;
+
+// Layouts with AltGr give the right Alt key ISO_Level3_Shift instead of
+// Alt_R; it is still the key the gesture is made with. Other keys may carry
+// ISO_Level3_Shift too (the virtual LVL3 key), so the XKB key name decides.
+bool isRightAltKey(const XkbDescRec& keyboard, int keycode) {
+    return keyboard.names && keyboard.names->keys &&
+           std::strncmp(keyboard.names->keys[keycode].name, "RALT", XkbKeyNameLength) == 0;
+}
+
+std::uint64_t flagsOfKeysym(KeySym keysym, bool rightAltKey) {
+    switch (keysym) {
+    case XK_Alt_R: return rightAltFlags;
+    case XK_ISO_Level3_Shift: return rightAltKey ? rightAltFlags : 0;
+    case XK_Alt_L:
+    case XK_Meta_L:
+    case XK_Meta_R: return leftAltFlags;
+    case XK_Shift_L:
+    case XK_Shift_R: return shiftFlag;
+    case XK_Control_L:
+    case XK_Control_R: return controlFlag;
+    case XK_Super_L:
+    case XK_Super_R:
+    case XK_Hyper_L:
+    case XK_Hyper_R: return superFlag;
+    default: return 0;
+    }
+}
+
+}  // namespace
+
+X11Keyboard::X11Keyboard() {
+    int xkbMajor = XkbMajorVersion;
+    int xkbMinor = XkbMinorVersion;
+    int reason = 0;
+    display = XkbOpenDisplay(nullptr, &xkbEventBase, nullptr, &xkbMajor, &xkbMinor, &reason);
+    if (!display) return;
+    selectEvents();
+    readKeyboardMapping();
+    XkbStateRec state{};
+    if (XkbGetState(display, XkbUseCoreKbd, &state) == Success) capsLockLocked = (state.locked_mods & LockMask) != 0;
+    readHeldKeys();
+}
+
+X11Keyboard::~X11Keyboard() {
+    if (display) XCloseDisplay(display);
+}
+
+std::uint64_t X11Keyboard::modifierFlags() {
+    drainEvents();
+    return heldKeyFlags | (capsLockLocked ? capsLockFlag : 0);
+}
+
+std::uint32_t X11Keyboard::keyDownCount() {
+    drainEvents();
+    return keyPresses;
+}
+
+void X11Keyboard::selectEvents() {
+    int firstEvent = 0;
+    int firstError = 0;
+    int major = 2;
+    int minor = 2;
+    if (XQueryExtension(display, "XInputExtension", &inputOpcode, &firstEvent, &firstError) &&
+        XIQueryVersion(display, &major, &minor) == Success) {
+        unsigned char mask[XIMaskLen(XI_LASTEVENT)] = {};
+        XISetMask(mask, XI_RawKeyPress);
+        XISetMask(mask, XI_RawKeyRelease);
+        XIEventMask eventMask{XIAllMasterDevices, sizeof mask, mask};
+        XISelectEvents(display, DefaultRootWindow(display), &eventMask, 1);
+    } else {
+        inputOpcode = -1;
+    }
+    XkbSelectEvents(display, XkbUseCoreKbd, XkbNewKeyboardNotifyMask | XkbMapNotifyMask,
+                    XkbNewKeyboardNotifyMask | XkbMapNotifyMask);
+    XkbSelectEventDetails(display, XkbUseCoreKbd, XkbStateNotify, XkbModifierLockMask, XkbModifierLockMask);
+}
+
+void X11Keyboard::readKeyboardMapping() {
+    flagsOfKey.fill(0);
+    isModifierKey.fill(false);
+    XkbDescPtr keyboard = XkbGetMap(display, XkbKeySymsMask, XkbUseCoreKbd);
+    if (!keyboard) return;
+    XkbGetNames(display, XkbKeyNamesMask, keyboard);
+    for (int keycode = keyboard->min_key_code; keycode <= keyboard->max_key_code; ++keycode) {
+        if (XkbKeyNumSyms(keyboard, keycode) == 0) continue;
+        const KeySym keysym = XkbKeySymEntry(keyboard, keycode, 0, 0);
+        flagsOfKey[keycode] = flagsOfKeysym(keysym, isRightAltKey(*keyboard, keycode));
+        isModifierKey[keycode] = IsModifierKey(keysym);
+    }
+    XkbFreeKeyboard(keyboard, 0, True);
+}
+
+// One round trip, made only when key events have arrived: an idle poll costs
+// the X server nothing and allocates nothing.
+void X11Keyboard::readHeldKeys() {
+    char keys[32] = {};
+    XQueryKeymap(display, keys);
+    std::uint64_t flags = 0;
+    for (int byte = 0; byte < 32; ++byte) {
+        const auto bits = static_cast<unsigned char>(keys[byte]);
+        if (bits == 0) continue;
+        for (int bit = 0; bit < 8; ++bit) {
+            if (bits & (1u << bit)) flags |= flagsOfKey[byte * 8 + bit];
+        }
+    }
+    heldKeyFlags = flags;
+}
+
+void X11Keyboard::drainEvents() {
+    if (!display) return;
+    bool keysChanged = false;
+    while (XPending(display) > 0) {
+        XEvent event;
+        XNextEvent(display, &event);
+        XGenericEventCookie& cookie = event.xcookie;
+        if (cookie.type == GenericEvent && cookie.extension == inputOpcode) {
+            if (!XGetEventData(display, &cookie)) continue;
+            if (cookie.evtype == XI_RawKeyPress &&
+                !isModifierKey[static_cast<unsigned>(static_cast<XIRawEvent*>(cookie.data)->detail) & 0xff]) {
+                ++keyPresses;
+            }
+            keysChanged = true;
+            XFreeEventData(display, &cookie);
+        } else if (event.type == xkbEventBase) {
+            const auto& xkbEvent = reinterpret_cast<const XkbEvent&>(event);
+            if (xkbEvent.any.xkb_type == XkbStateNotify) {
+                capsLockLocked = (xkbEvent.state.locked_mods & LockMask) != 0;
+            } else {
+                readKeyboardMapping();
+                keysChanged = true;
+            }
+        }
+    }
+    if (keysChanged) readHeldKeys();
+}
+
+}  // namespace velto::launcher
