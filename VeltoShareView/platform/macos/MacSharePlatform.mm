@@ -98,6 +98,10 @@ public:
     }
 
     std::optional<std::string> run(std::shared_ptr<ApplicationDelegate> delegate) override {
+        // Outside a GUI login session (over ssh, say) AppKit has no window server.
+        CFDictionaryRef session = CGSessionCopyCurrentDictionary();
+        if (!session) return "no window server session: run it from a logged-in desktop";
+        CFRelease(session);
         applicationDelegate_ = [[VeltoApplicationDelegate alloc] initWithDelegate:std::move(delegate)];
         application().delegate = applicationDelegate_;
         [application() run];

@@ -1,5 +1,6 @@
 #pragma once
 #include <CoreGraphics/CGBase.h>
+#include <CoreFoundation/CoreFoundation.h>
 #include <stdbool.h>
 
 typedef uint64_t CGEventFlags;
@@ -9,6 +10,7 @@ typedef enum : uint32_t { kCGEventKeyDown = 10 } CGEventType;
 extern "C" {
 CGEventFlags CGEventSourceFlagsState(CGEventSourceStateID stateID);
 uint32_t CGEventSourceCounterForEventType(CGEventSourceStateID stateID, CGEventType eventType);
+CFDictionaryRef CGSessionCopyCurrentDictionary(void);
 bool CGPreflightScreenCaptureAccess(void);
 bool CGRequestScreenCaptureAccess(void);
 }
