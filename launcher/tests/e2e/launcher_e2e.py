@@ -1,0 +1,166 @@
+"""End-to-end cases of the real VeltoLauncher under an Xvfb of its own: the
+right Alt gesture, what spoils it, and how opening the main application ends.
+One case per run: launcher_e2e.py --case NAME --launcher PATH --phase-tap PATH
+--bundle-id ID."""
+
+import argparse
+import sys
+import time
+
+from launcher_harness import RECORDER, Agent, Keyboard, XServer, wait_until
+
+GESTURE = "Alt_R"
+HOLD = 0.6            # comfortably over the 0.45 s the gesture needs
+SPOILED_HOLD = 0.9    # long enough that it would open if nothing spoiled it
+OPENED = ["ready", "hold-accepted", "opening-velto", "velto-opened"]
+
+
+class Failure(Exception):
+    pass
+
+
+def expect(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def expect_opened_once(agent):
+    expect(agent.wait_for_phase("velto-opened"), "not opened; phases %s" % agent.phases())
+    expect(wait_until(lambda: agent.starts(), 3), "the recorder never ran")
+    time.sleep(0.3)  # a second, wrong start would show up by now
+    expect(agent.starts() == [["--start-listening"]], "recorder runs %s" % agent.starts())
+    expect(agent.phases() == OPENED, "phases %s" % agent.phases())
+    expect(agent.state()["phase"] == "velto-opened", "state file %s" % agent.state())
+
+
+def expect_nothing_opened_then_clean_hold_opens(agent, keyboard):
+    time.sleep(0.2)
+    expect(agent.starts() == [], "opened anyway: %s" % agent.starts())
+    expect(agent.phases() == ["ready"], "phases %s" % agent.phases())
+    # The agent is alive and the spoiled press is over: a clean hold works.
+    keyboard.hold(GESTURE, HOLD)
+    expect_opened_once(agent)
+
+
+def case_ready_right_after_start(agent, keyboard):
+    expect(agent.wait_for_phase("ready", timeout=3), "no ready record")
+    time.sleep(0.5)
+    expect(agent.phases() == ["ready"], "phases %s" % agent.phases())
+    record = agent.state()
+    expect(record["phase"] == "ready", "state file %s" % record)
+
+
+def case_hold_half_second_opens_once(agent, keyboard):
+    keyboard.hold(GESTURE, HOLD)
+    expect_opened_once(agent)
+
+
+def case_hold_two_seconds_opens_once_and_next_hold_again(agent, keyboard):
+    keyboard.hold(GESTURE, 2.0)
+    expect_opened_once(agent)
+    keyboard.hold(GESTURE, HOLD)
+    expect(wait_until(lambda: len(agent.starts()) == 2, 3), "second hold: %s" % agent.starts())
+    expect(agent.starts() == [["--start-listening"]] * 2, "recorder runs %s" % agent.starts())
+
+
+def spoiled_by_modifier(modifier, pressed_first):
+    def case(agent, keyboard):
+        if pressed_first:
+            keyboard.press(modifier, GESTURE)
+            time.sleep(SPOILED_HOLD)
+        else:
+            keyboard.press(GESTURE)
+            time.sleep(0.15)
+            keyboard.press(modifier)
+            time.sleep(SPOILED_HOLD)
+        keyboard.release(modifier, GESTURE)
+        expect_nothing_opened_then_clean_hold_opens(agent, keyboard)
+    return case
+
+
+def case_letter_typed_during_hold(agent, keyboard):
+    keyboard.press(GESTURE)
+    time.sleep(0.2)
+    keyboard.tap("a")
+    time.sleep(SPOILED_HOLD)
+    keyboard.release(GESTURE)
+    expect_nothing_opened_then_clean_hold_opens(agent, keyboard)
+
+
+def case_caps_lock_locked_still_opens(agent, keyboard):
+    keyboard.tap("Caps_Lock")
+    time.sleep(0.1)
+    keyboard.hold(GESTURE, HOLD)
+    expect_opened_once(agent)
+
+
+def case_no_desktop_entry(agent, keyboard):
+    keyboard.hold(GESTURE, HOLD)
+    expect(agent.wait_for_phase("velto-app-not-found"), "phases %s" % agent.phases())
+    expect(agent.phases() == ["ready", "hold-accepted", "opening-velto", "velto-app-not-found"],
+           "phases %s" % agent.phases())
+
+
+def case_missing_binary(agent, keyboard):
+    keyboard.hold(GESTURE, HOLD)
+    expect(agent.wait_for_phase("launch-failed"), "phases %s" % agent.phases())
+    expect(agent.phases() == ["ready", "hold-accepted", "opening-velto", "launch-failed"],
+           "phases %s" % agent.phases())
+    time.sleep(0.2)
+    logged = [line for line in agent.stderr_lines() if line.startswith("Velto launcher: ")]
+    expect(len(logged) == 1, "log lines %s" % agent.stderr_lines())
+    expect("/nonexistent/velto-main" in logged[0], "log line %r" % logged[0])
+    expect(agent.process.poll() is None, "the agent ended")
+
+
+# Name: (case, Exec line of the main application's desktop entry or None).
+CASES = {
+    "ready": (case_ready_right_after_start, RECORDER),
+    "hold-opens-once": (case_hold_half_second_opens_once, RECORDER),
+    "long-hold-opens-once": (case_hold_two_seconds_opens_once_and_next_hold_again, RECORDER),
+    "shift-first": (spoiled_by_modifier("Shift_L", True), RECORDER),
+    "control-during": (spoiled_by_modifier("Control_R", False), RECORDER),
+    "left-alt-first": (spoiled_by_modifier("Alt_L", True), RECORDER),
+    "super-during": (spoiled_by_modifier("Super_L", False), RECORDER),
+    "letter-during": (case_letter_typed_during_hold, RECORDER),
+    "caps-lock-locked": (case_caps_lock_locked_still_opens, RECORDER),
+    "no-desktop-entry": (case_no_desktop_entry, None),
+    "missing-binary": (case_missing_binary, "/nonexistent/velto-main %U"),
+}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--case", required=True, choices=sorted(CASES))
+    parser.add_argument("--launcher", required=True)
+    parser.add_argument("--phase-tap", required=True)
+    parser.add_argument("--bundle-id", required=True)
+    arguments = parser.parse_args()
+    run_case, exec_line = CASES[arguments.case]
+
+    server = XServer()
+    agent = None
+    keyboard = None
+    try:
+        keyboard = Keyboard(server.display)
+        agent = Agent(arguments.launcher, arguments.phase_tap, arguments.bundle_id, server.display, exec_line)
+        if not agent.wait_for_phase("ready"):
+            raise Failure("the agent never recorded ready")
+        run_case(agent, keyboard)
+        print("%s: passed" % arguments.case)
+        return 0
+    except Failure as failure:
+        print("%s: FAILED: %s" % (arguments.case, failure))
+        if agent:
+            print("agent stderr:\n" + "\n".join(agent.stderr_lines()))
+        return 1
+    finally:
+        if agent:
+            agent.stop()
+        if keyboard:
+            keyboard.close()
+        server.stop()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
