@@ -87,6 +87,19 @@ def case_letter_typed_during_hold(agent, keyboard):
     expect_nothing_opened_then_clean_hold_opens(agent, keyboard)
 
 
+def case_altgr_layout(agent, keyboard):
+    # Layouts with AltGr give the right Alt key ISO_Level3_Shift; typing a
+    # character with it must not open, holding it alone must.
+    keyboard.remap(GESTURE, "ISO_Level3_Shift")
+    time.sleep(0.2)
+    keyboard.press(GESTURE)
+    time.sleep(0.1)
+    keyboard.tap("q")
+    time.sleep(SPOILED_HOLD)
+    keyboard.release(GESTURE)
+    expect_nothing_opened_then_clean_hold_opens(agent, keyboard)
+
+
 def case_caps_lock_locked_still_opens(agent, keyboard):
     keyboard.tap("Caps_Lock")
     time.sleep(0.1)
@@ -123,6 +136,7 @@ CASES = {
     "left-alt-first": (spoiled_by_modifier("Alt_L", True), RECORDER),
     "super-during": (spoiled_by_modifier("Super_L", False), RECORDER),
     "letter-during": (case_letter_typed_during_hold, RECORDER),
+    "altgr-layout": (case_altgr_layout, RECORDER),
     "caps-lock-locked": (case_caps_lock_locked_still_opens, RECORDER),
     "no-desktop-entry": (case_no_desktop_entry, None),
     "missing-binary": (case_missing_binary, "/nonexistent/velto-main %U"),

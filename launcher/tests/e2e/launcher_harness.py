@@ -55,16 +55,28 @@ class Keyboard:
         self.xlib.XFlush.argtypes = [ctypes.c_void_p]
         self.xlib.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
         self.xlib.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        self.xlib.XChangeKeyboardMapping.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int,
+                                                     ctypes.POINTER(ctypes.c_ulong), ctypes.c_int]
         self.xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
+        self.keycodes = {}
         self.connection = self.xlib.XOpenDisplay(display.encode())
         if not self.connection:
             raise RuntimeError("cannot open display " + display)
 
     def keycode(self, keysym_name):
-        code = self.xlib.XKeysymToKeycode(self.connection, self.xlib.XStringToKeysym(keysym_name.encode()))
-        if not code:
-            raise RuntimeError("no key produces " + keysym_name)
-        return code
+        """The key that produced this keysym when first asked, even after a remap."""
+        if keysym_name not in self.keycodes:
+            code = self.xlib.XKeysymToKeycode(self.connection, self.xlib.XStringToKeysym(keysym_name.encode()))
+            if not code:
+                raise RuntimeError("no key produces " + keysym_name)
+            self.keycodes[keysym_name] = code
+        return self.keycodes[keysym_name]
+
+    def remap(self, keysym_name, new_keysym_name):
+        """Makes the key of `keysym_name` produce `new_keysym_name`, as xmodmap would."""
+        keysym = ctypes.c_ulong(self.xlib.XStringToKeysym(new_keysym_name.encode()))
+        self.xlib.XChangeKeyboardMapping(self.connection, self.keycode(keysym_name), 1, ctypes.byref(keysym), 1)
+        self.xlib.XSync(self.connection, 0)
 
     def _send(self, keysym_name, down):
         self.xtst.XTestFakeKeyEvent(self.connection, self.keycode(keysym_name), 1 if down else 0, 0)
