@@ -1,0 +1,249 @@
+// Qt before Xlib, whose macros would clash with its names.
+#include <QCloseEvent>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include "ShareWindow.h"
+
+#include <algorithm>
+
+namespace velto::shareview::linux_platform {
+
+// ---------------------------------------------------------------- presenter
+FramePresenter::~FramePresenter() {
+    if (connection_ && !connection_->broken() && targetPicture_ != None)
+        XRenderFreePicture(connection_->display(), targetPicture_);
+}
+
+void FramePresenter::enqueueSampleBuffer(const SampleBufferRef& buffer) {
+    auto frame = std::dynamic_pointer_cast<x11::CapturedFrame>(buffer);
+    if (!frame || !frame->isValid()) return;
+    shown_ = std::move(frame);
+    repaint();
+}
+
+void FramePresenter::flushAndRemoveImage() {
+    shown_.reset();
+    repaint();
+}
+
+bool FramePresenter::ensureTarget() {
+    if (status_ == LayerStatus::failed) return false;
+    if (!connection_) connection_ = x11::XConnection::open();
+    if (!connection_ || connection_->broken()) {
+        status_ = LayerStatus::failed;
+        return false;
+    }
+    if (!surface_.isVisible()) return false;
+    const auto window = static_cast<::Window>(surface_.winId());
+    if (window == target_ && targetPicture_ != None) return true;
+    ::Display* display = connection_->display();
+    if (targetPicture_ != None) XRenderFreePicture(display, targetPicture_);
+    targetPicture_ = None;
+    XWindowAttributes attributes{};
+    if (XGetWindowAttributes(display, window, &attributes) == 0) return false;
+    XRenderPictFormat* format = XRenderFindVisualFormat(display, attributes.visual);
+    if (format == nullptr) return false;
+    target_ = window;
+    targetPicture_ = XRenderCreatePicture(display, window, format, 0, nullptr);
+    return true;
+}
+
+void FramePresenter::repaint() {
+    if (!ensureTarget()) return;
+    const QSize size = surface_.size() * surface_.devicePixelRatio();
+    if (shown_)
+        paintFrame(*shown_->pixmap(), size.width(), size.height());
+    else
+        paintBlack(size.width(), size.height());
+    // Waiting for the server here keeps the capture from drawing into a
+    // pixmap before this composite has read it.
+    XSync(connection_->display(), False);
+    if (connection_->broken()) status_ = LayerStatus::failed;
+    else status_ = LayerStatus::rendering;
+}
+
+void FramePresenter::paintBlack(int width, int height) {
+    const XRenderColor black{0, 0, 0, 0xffff};
+    XRenderFillRectangle(connection_->display(), PictOpSrc, targetPicture_, &black, 0, 0,
+                         static_cast<unsigned>(width), static_cast<unsigned>(height));
+}
+
+void FramePresenter::paintFrame(const x11::FramePixmap& frame, int width, int height) {
+    ::Display* display = connection_->display();
+    if (frame.width <= 0 || frame.height <= 0 || width <= 0 || height <= 0) return;
+    const double scale = std::min(double(width) / frame.width, double(height) / frame.height);
+    const int fittedWidth = std::max(1, int(frame.width * scale + 0.5));
+    const int fittedHeight = std::max(1, int(frame.height * scale + 0.5));
+    const int left = (width - fittedWidth) / 2;
+    const int top = (height - fittedHeight) / 2;
+
+    const XRenderColor black{0, 0, 0, 0xffff};
+    const XRectangle bars[] = {
+        {0, 0, static_cast<unsigned short>(width), static_cast<unsigned short>(top)},
+        {0, static_cast<short>(top + fittedHeight), static_cast<unsigned short>(width),
+         static_cast<unsigned short>(height - top - fittedHeight)},
+        {0, static_cast<short>(top), static_cast<unsigned short>(left),
+         static_cast<unsigned short>(fittedHeight)},
+        {static_cast<short>(left + fittedWidth), static_cast<short>(top),
+         static_cast<unsigned short>(width - left - fittedWidth),
+         static_cast<unsigned short>(fittedHeight)},
+    };
+    XRenderFillRectangles(display, PictOpSrc, targetPicture_, &black, bars, 4);
+
+    XRenderPictFormat* format = XRenderFindStandardFormat(display, PictStandardRGB24);
+    const Picture source = XRenderCreatePicture(display, frame.pixmap, format, 0, nullptr);
+    const double inverse = 1.0 / scale;
+    XTransform transform{{{XDoubleToFixed(inverse), 0, 0},
+                          {0, XDoubleToFixed(inverse), 0},
+                          {0, 0, XDoubleToFixed(1.0)}}};
+    XRenderSetPictureTransform(display, source, &transform);
+    if (scale != 1.0) XRenderSetPictureFilter(display, source, FilterBilinear, nullptr, 0);
+    XRenderComposite(display, PictOpSrc, source, None, targetPicture_, 0, 0, 0, 0, left, top,
+                     static_cast<unsigned>(fittedWidth), static_cast<unsigned>(fittedHeight));
+    XRenderFreePicture(display, source);
+}
+
+// ---------------------------------------------------------------- surface
+VideoSurface::VideoSurface() {
+    // A native window that Qt never paints: the presenter draws into it.
+    setAttribute(Qt::WA_NativeWindow);
+    setAttribute(Qt::WA_PaintOnScreen);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void VideoSurface::paintEvent(QPaintEvent*) { presenter_.repaint(); }
+
+void VideoSurface::resizeEvent(QResizeEvent*) {
+    layoutLabel();
+    presenter_.repaint();
+}
+
+void VideoSurface::placeLabel(QLabel* label, const LabelStyle& style) {
+    label_ = label;
+    labelStyle_ = style;
+    label->setParent(this);
+    QFont font = label->font();
+    font.setPointSizeF(style.fontSize);
+    font.setWeight(QFont::Medium);
+    label->setFont(font);
+    layoutLabel();
+}
+
+// The label's own size: as wide as its longest line needs, at most the
+// allowed fraction of the view, and as tall as the wrapped text.
+void VideoSurface::layoutLabel() {
+    if (!label_) return;
+    const int maxWidth = std::max(1, int(width() * labelStyle_.maxWidthFraction));
+    const QFontMetrics metrics(label_->font());
+    int natural = 0;
+    for (const QString& line : label_->text().split('\n'))
+        natural = std::max(natural, metrics.horizontalAdvance(line));
+    const int margins = 2 * label_->margin() + 2;
+    const int labelWidth = std::min(natural + margins, maxWidth);
+    const int labelHeight = label_->heightForWidth(labelWidth);
+    label_->setGeometry((width() - labelWidth) / 2, (height() - labelHeight) / 2, labelWidth,
+                        labelHeight);
+}
+
+// ---------------------------------------------------------------- view
+LinuxVideoView::LinuxVideoView() : surface_(new VideoSurface) {}
+
+LinuxVideoView::~LinuxVideoView() {
+    if (surface_ && surface_->parent() == nullptr) surface_->deleteLater();
+}
+
+// ---------------------------------------------------------------- label
+LinuxLabel::LinuxLabel(const std::string& text) : label_(new QLabel) {
+    label_->setText(QString::fromStdString(text));
+    label_->setWordWrap(true);
+    label_->setAlignment(Qt::AlignCenter);
+    // The label sits in a native window of its own above the video surface;
+    // it is shown only while the picture is blank, so a black ground matches.
+    label_->setAttribute(Qt::WA_NativeWindow);
+    label_->setAutoFillBackground(true);
+    QPalette palette = label_->palette();
+    palette.setColor(QPalette::Window, Qt::black);
+    palette.setColor(QPalette::WindowText, Qt::white);
+    label_->setPalette(palette);
+}
+
+LinuxLabel::~LinuxLabel() {
+    if (label_ && label_->parent() == nullptr) label_->deleteLater();
+}
+
+void LinuxLabel::setText(const std::string& text) {
+    if (!label_) return;
+    label_->setText(QString::fromStdString(text));
+    // The new text may need another width.
+    if (auto* surface = dynamic_cast<VideoSurface*>(label_->parentWidget())) surface->layoutLabel();
+}
+
+void LinuxLabel::setHidden(bool hidden) {
+    if (label_) label_->setHidden(hidden);
+}
+
+// ---------------------------------------------------------------- window
+void ShareWidget::closeEvent(QCloseEvent* event) {
+    // The window object outlives its closing; the delegate decides what follows.
+    event->accept();
+    if (auto delegate = delegate_.lock()) delegate->windowWillClose();
+}
+
+LinuxWindow::LinuxWindow(const WindowConfiguration& configuration,
+                         std::weak_ptr<WindowDelegate> delegate)
+    : widget_(new ShareWidget(std::move(delegate))) {
+    widget_->setWindowTitle(QString::fromStdString(configuration.title));
+    widget_->resize(int(configuration.contentRect.width), int(configuration.contentRect.height));
+    widget_->move(int(configuration.contentRect.x), int(configuration.contentRect.y));
+    widget_->setMinimumSize(int(configuration.minSize.width), int(configuration.minSize.height));
+    // Every X window can be read by other clients: the read-only sharing
+    // type needs nothing here.
+}
+
+LinuxWindow::~LinuxWindow() {
+    if (widget_) widget_->deleteLater();
+}
+
+Rect LinuxWindow::contentBounds() const {
+    if (!widget_) return {};
+    return {0, 0, double(widget_->width()), double(widget_->height())};
+}
+
+void LinuxWindow::setContentView(const std::shared_ptr<VideoView>& view) {
+    auto content = std::dynamic_pointer_cast<LinuxVideoView>(view);
+    if (!widget_ || !content || !content->surface()) return;
+    content_ = content;
+    VideoSurface* surface = content->surface();
+    // The content view fills the window and follows its size.
+    auto* layout = new QVBoxLayout(widget_);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(surface);
+}
+
+void LinuxWindow::addLabel(const std::shared_ptr<Label>& label, const LabelStyle& style) {
+    auto linuxLabel = std::dynamic_pointer_cast<LinuxLabel>(label);
+    if (!content_ || !linuxLabel || !linuxLabel->widget()) return;
+    label_ = linuxLabel;
+    content_->surface()->placeLabel(linuxLabel->widget(), style);
+}
+
+void LinuxWindow::center() {
+    if (!widget_) return;
+    const QScreen* screen = widget_->screen() ? widget_->screen() : QGuiApplication::primaryScreen();
+    if (screen == nullptr) return;
+    const QRect area = screen->availableGeometry();
+    widget_->move(area.center() - QPoint(widget_->width() / 2, widget_->height() / 2));
+}
+
+void LinuxWindow::makeKeyAndOrderFront() {
+    if (!widget_) return;
+    widget_->show();
+    widget_->raise();
+    widget_->activateWindow();
+}
+
+}  // namespace velto::shareview::linux_platform

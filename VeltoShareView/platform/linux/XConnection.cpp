@@ -1,0 +1,79 @@
+#include "XConnection.h"
+
+#include <X11/extensions/Xcomposite.h>
+#include <X11/extensions/Xdamage.h>
+#include <X11/extensions/Xfixes.h>
+#include <X11/extensions/XRes.h>
+#include <X11/extensions/Xrandr.h>
+#include <X11/extensions/Xrender.h>
+
+#include <cstdlib>
+#include <mutex>
+
+namespace velto::x11 {
+namespace {
+
+// Windows and pixmaps vanish between a query and the next request all the
+// time; such errors are expected and must not end the process (Xlib's default).
+int ignoreProtocolError(::Display*, XErrorEvent*) { return 0; }
+
+// The per-connection exit handler decides what happens; stay quiet here.
+int quietConnectionLoss(::Display*) { return 0; }
+
+void installProcessHandlers() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        XInitThreads();
+        XSetErrorHandler(ignoreProtocolError);
+        XSetIOErrorHandler(quietConnectionLoss);
+    });
+}
+
+}  // namespace
+
+std::unique_ptr<XConnection> XConnection::open() {
+    installProcessHandlers();
+    ::Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) return nullptr;
+    return std::unique_ptr<XConnection>(new XConnection(display));
+}
+
+XConnection::XConnection(::Display* display) : display_(display) {
+    XSetIOErrorExitHandler(display_, &XConnection::onConnectionLost, this);
+}
+
+XConnection::~XConnection() {
+    // A lost connection still owns its memory; XCloseDisplay frees it
+    // without talking to the server once the connection is marked dead.
+    XCloseDisplay(display_);
+}
+
+void XConnection::onConnectionLost(::Display*, void* self) {
+    static_cast<XConnection*>(self)->broken_ = true;
+}
+
+std::optional<std::string> missingExtension(::Display* display) {
+    int event = 0, error = 0, major = 0, minor = 0;
+    if (!XCompositeQueryExtension(display, &event, &error)) return "Composite";
+    XCompositeQueryVersion(display, &major, &minor);
+    if (major == 0 && minor < 2) return "Composite 0.2";
+    if (!XRenderQueryExtension(display, &event, &error)) return "RENDER";
+    if (!XDamageQueryExtension(display, &event, &error)) return "DAMAGE";
+    if (!XFixesQueryExtension(display, &event, &error)) return "XFIXES";
+    if (!XRRQueryExtension(display, &event, &error)) return "RANDR";
+    XRRQueryVersion(display, &major, &minor);
+    if (major < 1 || (major == 1 && minor < 5)) return "RANDR 1.5";
+    if (!XResQueryExtension(display, &event, &error)) return "X-Resource";
+    XResQueryVersion(display, &major, &minor);
+    if (major < 1 || (major == 1 && minor < 2)) return "X-Resource 1.2";
+    return std::nullopt;
+}
+
+bool isWaylandSession() {
+    const char* sessionType = std::getenv("XDG_SESSION_TYPE");
+    if (sessionType != nullptr && std::string(sessionType) == "wayland") return true;
+    const char* waylandDisplay = std::getenv("WAYLAND_DISPLAY");
+    return waylandDisplay != nullptr && *waylandDisplay != '\0';
+}
+
+}  // namespace velto::x11
