@@ -2,6 +2,8 @@
 
 #include "StateJournal.h"
 
+#include <nlohmann/json.hpp>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -30,15 +32,9 @@ std::optional<std::string> readFile(const std::filesystem::path& path) {
 }  // namespace
 
 std::optional<std::string> phaseOfRecord(const std::string& record) {
-    const auto key = record.find("\"phase\"");
-    if (key == std::string::npos) return std::nullopt;
-    const auto colon = record.find(':', key);
-    const auto open = record.find('"', colon);
-    const auto close = record.find('"', open + 1);
-    if (colon == std::string::npos || open == std::string::npos || close == std::string::npos) {
-        return std::nullopt;
-    }
-    return record.substr(open + 1, close - open - 1);
+    const auto object = nlohmann::json::parse(record, nullptr, false);
+    if (!object.is_object() || !object.contains("phase") || !object["phase"].is_string()) return std::nullopt;
+    return object["phase"].get<std::string>();
 }
 
 SubstituteLauncherPlatform::SubstituteLauncherPlatform() : temporaryDirectory(makeTemporaryDirectory()) {}

@@ -143,7 +143,7 @@ private:
     std::deque<std::function<void()>> mainQueue;  // guarded by mainQueueLock
 };
 
-// The "phase" member of a state record, or nothing when it has none.
+// The "phase" of a state record, or nothing when the record is not one.
 std::optional<std::string> phaseOfRecord(const std::string& record);
 
 }  // namespace velto::launcher
