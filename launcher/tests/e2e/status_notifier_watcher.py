@@ -1,0 +1,83 @@
+"""A minimal StatusNotifierWatcher for the status menu test: it owns the
+watcher's name on the session bus it is started on, says a host is present
+(so that Qt picks its status-notifier tray), and keeps the list of items that
+register. Runs until killed."""
+
+import dbus
+import dbus.mainloop.glib
+import dbus.service
+from gi.repository import GLib
+
+WATCHER = "org.kde.StatusNotifierWatcher"
+PROPERTIES = "org.freedesktop.DBus.Properties"
+
+# Qt reads the watcher's properties through an introspected proxy, so they
+# must be declared here.
+INTROSPECTION = """<node>
+ <interface name="org.kde.StatusNotifierWatcher">
+  <method name="RegisterStatusNotifierItem"><arg name="service" type="s" direction="in"/></method>
+  <method name="RegisterStatusNotifierHost"><arg name="service" type="s" direction="in"/></method>
+  <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
+  <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
+  <property name="ProtocolVersion" type="i" access="read"/>
+  <signal name="StatusNotifierItemRegistered"><arg type="s"/></signal>
+ </interface>
+ <interface name="org.freedesktop.DBus.Properties">
+  <method name="Get"><arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="v" direction="out"/></method>
+  <method name="GetAll"><arg type="s" direction="in"/><arg type="a{sv}" direction="out"/></method>
+ </interface>
+ <interface name="org.freedesktop.DBus.Introspectable">
+  <method name="Introspect"><arg type="s" direction="out"/></method>
+ </interface>
+</node>"""
+
+
+class Watcher(dbus.service.Object):
+    def __init__(self, bus):
+        super().__init__(bus, "/StatusNotifierWatcher")
+        self.items = []
+
+    @dbus.service.method(WATCHER, in_signature="s", sender_keyword="sender")
+    def RegisterStatusNotifierItem(self, service, sender=None):
+        # An item may name itself by bus name or only by object path.
+        item = service if not service.startswith("/") else sender + service
+        if item not in self.items:
+            self.items.append(item)
+        self.StatusNotifierItemRegistered(item)
+
+    @dbus.service.method(WATCHER, in_signature="s")
+    def RegisterStatusNotifierHost(self, service):
+        pass
+
+    @dbus.service.signal(WATCHER, signature="s")
+    def StatusNotifierItemRegistered(self, item):
+        pass
+
+    @dbus.service.method(dbus.INTROSPECTABLE_IFACE, out_signature="s")
+    def Introspect(self):
+        return INTROSPECTION
+
+    @dbus.service.method(PROPERTIES, in_signature="ss", out_signature="v")
+    def Get(self, interface, name):
+        return self.GetAll(interface)[name]
+
+    @dbus.service.method(PROPERTIES, in_signature="s", out_signature="a{sv}")
+    def GetAll(self, interface):
+        return {
+            "RegisteredStatusNotifierItems": dbus.Array(self.items, signature="s"),
+            "IsStatusNotifierHostRegistered": dbus.Boolean(True),
+            "ProtocolVersion": dbus.Int32(0),
+        }
+
+
+def main():
+    dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
+    bus = dbus.SessionBus()
+    watcher = Watcher(bus)
+    name = dbus.service.BusName(WATCHER, bus)
+    GLib.MainLoop().run()
+    del watcher, name
+
+
+if __name__ == "__main__":
+    main()
