@@ -114,13 +114,13 @@ public:
 
     void startCapture(CaptureCompletion completion) override {
         [stream_ startCaptureWithCompletionHandler:^(NSError* error) {
-          completion(captureError(error));
+            completion(captureError(error));
         }];
     }
 
     void stopCapture(CaptureCompletion completion) override {
         [stream_ stopCaptureWithCompletionHandler:^(NSError* error) {
-          completion(captureError(error));
+            completion(captureError(error));
         }];
     }
 
@@ -190,7 +190,7 @@ MacSerialQueue::MacSerialQueue(const std::string& label)
 
 void MacSerialQueue::async(std::function<void()> work) {
     dispatch_async(queue_, ^{
-      work();
+        work();
     });
 }
 
@@ -224,15 +224,16 @@ void MacSampleBuffer::markDisplayImmediately() {
 
 void getMacShareableContent(bool excludingDesktopWindows, bool onScreenWindowsOnly,
                             std::function<void(ShareableContentResult)> completion) {
+    auto handler = ^(SCShareableContent* content, NSError* error) {
+        if (error) {
+            completion({std::nullopt, captureError(error)});
+        } else {
+            completion({shareableContent(content), std::nullopt});
+        }
+    };
     [SCShareableContent getShareableContentExcludingDesktopWindows:excludingDesktopWindows
                                                onScreenWindowsOnly:onScreenWindowsOnly
-                                                 completionHandler:^(SCShareableContent* content, NSError* error) {
-                                                   if (error) {
-                                                       completion({std::nullopt, captureError(error)});
-                                                   } else {
-                                                       completion({shareableContent(content), std::nullopt});
-                                                   }
-                                                 }];
+                                                 completionHandler:handler];
 }
 
 std::shared_ptr<CaptureStream> makeMacStream(const ContentFilter& filter, const StreamConfiguration& configuration,

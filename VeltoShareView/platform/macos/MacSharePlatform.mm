@@ -127,11 +127,10 @@ public:
 
     std::shared_ptr<Timer> scheduleTimer(double interval, bool repeats,
                                          std::function<void()> action) override {
-        NSTimer* timer = [NSTimer scheduledTimerWithTimeInterval:interval
-                                                         repeats:repeats
-                                                           block:^(NSTimer*) {
-                                                             action();
-                                                           }];
+        auto fire = ^(NSTimer*) {
+            action();
+        };
+        NSTimer* timer = [NSTimer scheduledTimerWithTimeInterval:interval repeats:repeats block:fire];
         return std::make_shared<MacTimer>(timer);
     }
 

@@ -65,11 +65,10 @@ public:
     // In the common modes, so that the poll goes on while the status menu is open.
     std::shared_ptr<Timer> scheduleRepeatingTimer(double interval, double tolerance,
                                                   std::function<void()> action) override {
-        NSTimer* timer = [NSTimer timerWithTimeInterval:interval
-                                                repeats:YES
-                                                  block:^(NSTimer*) {
-                                                    action();
-                                                  }];
+        auto fire = ^(NSTimer*) {
+            action();
+        };
+        NSTimer* timer = [NSTimer timerWithTimeInterval:interval repeats:YES block:fire];
         timer.tolerance = tolerance;
         [[NSRunLoop mainRunLoop] addTimer:timer forMode:NSRunLoopCommonModes];
         return std::make_shared<MacTimer>(timer);
@@ -77,7 +76,7 @@ public:
 
     void postToMain(std::function<void()> work) override {
         dispatch_async(dispatch_get_main_queue(), ^{
-          work();
+            work();
         });
     }
 
@@ -101,14 +100,14 @@ public:
         NSMutableArray<NSString*>* arguments = [NSMutableArray array];
         for (const std::string& argument : configuration.arguments) [arguments addObject:toNSString(argument)];
         open.arguments = arguments;
-        [[NSWorkspace sharedWorkspace] openApplicationAtURL:fileURL(location)
-                                              configuration:open
-                                          completionHandler:^(NSRunningApplication*, NSError* error) {
-                                            if (error)
-                                                completion(OpenError{fromNSString(error.localizedDescription).value_or("")});
-                                            else
-                                                completion(std::nullopt);
-                                          }];
+        auto opened = ^(NSRunningApplication*, NSError* error) {
+            if (error) {
+                completion(OpenError{fromNSString(error.localizedDescription).value_or("")});
+            } else {
+                completion(std::nullopt);
+            }
+        };
+        [[NSWorkspace sharedWorkspace] openApplicationAtURL:fileURL(location) configuration:open completionHandler:opened];
     }
 
     void log(const std::string& line) override { NSLog(@"%@", toNSString(line)); }
