@@ -46,6 +46,7 @@ struct Options {
     std::string shareView;
     std::string scenario = "close";
     std::string screenshot;
+    std::string screenPicture;
     std::optional<unsigned long> displayID;
     double hold = 1.0;
     bool verify = false;
@@ -54,7 +55,7 @@ struct Options {
 [[noreturn]] void usage() {
     std::cerr << "usage: velto-host-standin --share-view PATH "
                  "[--scenario close|kill-host|unknown-display|not-x-client|randr] "
-                 "[--screenshot FILE.png] [--verify] [--hold SECONDS] [--display-id N]\n";
+                 "[--screenshot FILE.png] [--screen-picture FILE.png] [--verify] [--hold SECONDS] [--display-id N]\n";
     std::exit(2);
 }
 
@@ -69,6 +70,7 @@ Options parse(int argc, char** argv) {
         if (name == "--share-view") options.shareView = value();
         else if (name == "--scenario") options.scenario = value();
         else if (name == "--screenshot") options.screenshot = value();
+        else if (name == "--screen-picture") options.screenPicture = value();
         else if (name == "--display-id") options.displayID = std::stoul(value());
         else if (name == "--hold") options.hold = std::stod(value());
         else if (name == "--verify") options.verify = true;
@@ -310,8 +312,8 @@ int run(const Options& options) {
         options.scenario == "unknown-display" ? 0x7fffff00ul : options.displayID.value_or(monitor->displayID);
 
     const standin::Area& screen = monitor->area;
-    const standin::Area ordinaryArea{screen.x + screen.width * 15 / 100, screen.y + screen.height * 20 / 100,
-                                     screen.width / 2, screen.height / 2};
+    const standin::Area ordinaryArea{screen.x + screen.width * 3 / 100, screen.y + screen.height * 5 / 100,
+                                     screen.width * 45 / 100, screen.height * 45 / 100};
     const standin::Area privateArea{ordinaryArea.x + ordinaryArea.width * 3 / 10,
                                     ordinaryArea.y + ordinaryArea.height / 4, ordinaryArea.width * 4 / 10,
                                     ordinaryArea.height / 2};
@@ -360,6 +362,17 @@ int run(const Options& options) {
         expect(error && error->message() == privateWindowsUnknown, "the private-windows error");
     }
 
+    if (options.scenario == "close" && shareWindow && !options.screenPicture.empty()) {
+        // Move the share window off the other two so that one picture of the
+        // whole screen shows all three.
+        const auto& area = scene.monitor.area;
+        XMoveWindow(display, *shareWindow, area.x + area.width - 960 - 16, area.y + area.height - 600 - 16);
+        XSync(display, False);
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        const bool saved = standin::grabWindow(display, DefaultRootWindow(display))
+                               .save(QString::fromStdString(options.screenPicture), "PNG");
+        std::cout << "[standin] " << (saved ? "saved " : "could not save ") << options.screenPicture << std::endl;
+    }
     if (options.scenario == "close" && shareWindow) {
         const QImage picture = shareWindowPicture(display, *shareWindow, options.screenshot);
         if (options.verify) {

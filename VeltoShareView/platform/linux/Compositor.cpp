@@ -4,6 +4,7 @@
 #include <X11/extensions/XRes.h>
 #include <X11/extensions/Xcomposite.h>
 #include <X11/extensions/Xfixes.h>
+#include <X11/extensions/shapeconst.h>
 
 #include <algorithm>
 
@@ -105,15 +106,38 @@ bool Compositor::setUp() {
         XRenderSetPictureTransform(display_, scratchPicture_, &transform);
         XRenderSetPictureFilter(display_, scratchPicture_, FilterBilinear, nullptr, 0);
     }
-    XWindowAttributes rootAttributes{};
-    XGetWindowAttributes(display_, root, &rootAttributes);
-    XRenderPictureAttributes include{};
-    include.subwindow_mode = IncludeInferiors;
-    rootPicture_ = XRenderCreatePicture(display_, root,
-                                        XRenderFindVisualFormat(display_, rootAttributes.visual),
-                                        CPSubwindowMode, &include);
+    if (!openBackdrop()) return false;
     XSync(display_, False);
     return !connection_->broken();
+}
+
+bool Compositor::openBackdrop() {
+    backdropConnection_ = XConnection::open();
+    if (!backdropConnection_) return false;
+    ::Display* own = backdropConnection_->display();
+    const MonitorArea& area = settings_.area;
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    attributes.background_pixmap = ParentRelative;
+    backdrop_ = XCreateWindow(own, DefaultRootWindow(own), area.x, area.y, unsigned(area.width),
+                              unsigned(area.height), 0, CopyFromParent, InputOutput, CopyFromParent,
+                              CWOverrideRedirect | CWBackPixmap, &attributes);
+    XCompositeRedirectWindow(own, backdrop_, CompositeRedirectManual);
+    const XserverRegion nothing = XFixesCreateRegion(own, nullptr, 0);
+    XFixesSetWindowShapeRegion(own, backdrop_, ShapeInput, 0, 0, nothing);
+    XFixesDestroyRegion(own, nothing);
+    XMapWindow(own, backdrop_);
+    XLowerWindow(own, backdrop_);
+    XSync(own, False);
+    if (backdropConnection_->broken()) return false;
+
+    XWindowAttributes backdropAttributes{};
+    if (!XGetWindowAttributes(display_, backdrop_, &backdropAttributes)) return false;
+    const Pixmap pixmap = XCompositeNameWindowPixmap(display_, backdrop_);
+    backdropPicture_ = XRenderCreatePicture(
+        display_, pixmap, XRenderFindVisualFormat(display_, backdropAttributes.visual), 0, nullptr);
+    XFreePixmap(display_, pixmap);  // the picture keeps it
+    return true;
 }
 
 // ---------------------------------------------------------------- events
@@ -149,15 +173,6 @@ void Compositor::handleEvent(const XEvent& event) {
     if (event.type == DestroyNotify) damages_.erase(event.xdestroywindow.window);
 }
 
-bool Compositor::structureChangedSinceQuery() {
-    const bool before = treeChanged_;
-    treeChanged_ = false;
-    drainEvents();
-    const bool changed = treeChanged_;
-    treeChanged_ = before || changed;
-    return changed;
-}
-
 void Compositor::pollPointer() {
     Window rootReturn = None, child = None;
     int x = 0, y = 0, windowX = 0, windowY = 0;
@@ -178,7 +193,6 @@ void Compositor::releaseTopLevels() {
         if (topLevel.pixmap != None) XFreePixmap(display_, topLevel.pixmap);
     }
     topLevels_.clear();
-    coveredAreas_.clear();
 }
 
 void Compositor::rebuildTopLevels() {
@@ -194,9 +208,6 @@ void Compositor::rebuildTopLevels() {
         topLevel.y = attributes.y;
         topLevel.width = attributes.width + 2 * attributes.border_width;
         topLevel.height = attributes.height + 2 * attributes.border_width;
-        coveredAreas_.push_back({short(topLevel.x), short(topLevel.y),
-                                 static_cast<unsigned short>(topLevel.width),
-                                 static_cast<unsigned short>(topLevel.height)});
         if (isExcluded(window)) continue;
 
         XRenderPictFormat* format = XRenderFindVisualFormat(display_, attributes.visual);
@@ -216,6 +227,9 @@ void Compositor::rebuildTopLevels() {
     // Windows that went away or became excluded: their changes no longer matter.
     for (const auto& [window, damage] : damages_) XDamageDestroy(display_, damage);
     damages_ = std::move(stillThere);
+    // The root's background may have been replaced since; paint it afresh.
+    XClearWindow(backdropConnection_->display(), backdrop_);
+    XSync(backdropConnection_->display(), False);
 }
 
 bool Compositor::isExcluded(Window topLevel) {
@@ -304,38 +318,15 @@ std::shared_ptr<const FramePixmap> Compositor::freePixmap() {
     return nullptr;
 }
 
-void Compositor::paintBackground(Picture target, const std::vector<XRectangle>& covered) {
-    const MonitorArea& area = settings_.area;
-    const XRenderColor black{0, 0, 0, 0xffff};
-    XRenderFillRectangle(display_, PictOpSrc, target, &black, 0, 0, unsigned(area.width),
-                         unsigned(area.height));
-    // Where no window lies, the screen shows the desktop itself: copy it.
-    // Everywhere else the windows are painted from their own pixmaps below,
-    // so no pixel of an excluded window can come through this copy.
-    Region uncovered = XCreateRegion();
-    XRectangle whole{short(area.x), short(area.y), static_cast<unsigned short>(area.width),
-                     static_cast<unsigned short>(area.height)};
-    XUnionRectWithRegion(&whole, uncovered, uncovered);
-    for (XRectangle rectangle : covered) {
-        Region window = XCreateRegion();
-        XUnionRectWithRegion(&rectangle, window, window);
-        XSubtractRegion(uncovered, window, uncovered);
-        XDestroyRegion(window);
-    }
-    if (!XEmptyRegion(uncovered)) {
-        XOffsetRegion(uncovered, -area.x, -area.y);
-        XRenderSetPictureClipRegion(display_, target, uncovered);
-        XRenderComposite(display_, PictOpSrc, rootPicture_, None, target, area.x, area.y, 0, 0, 0,
-                         0, unsigned(area.width), unsigned(area.height));
-        XRenderPictureAttributes noClip{};
-        noClip.clip_mask = None;
-        XRenderChangePicture(display_, target, CPClipMask, &noClip);
-    }
-    XDestroyRegion(uncovered);
+void Compositor::paintBackground(Picture target) {
+    // Excluded windows are simply not painted, so the desktop shows where
+    // no other window lies beneath them.
+    XRenderComposite(display_, PictOpSrc, backdropPicture_, None, target, 0, 0, 0, 0, 0, 0,
+                     unsigned(settings_.area.width), unsigned(settings_.area.height));
 }
 
 void Compositor::paint(Picture target) {
-    paintBackground(target, coveredAreas_);
+    paintBackground(target);
     for (const TopLevel& topLevel : topLevels_) {
         XRenderComposite(display_, topLevel.opaque ? PictOpSrc : PictOpOver, topLevel.picture, None,
                          target, 0, 0, 0, 0, topLevel.x - settings_.area.x,
@@ -367,13 +358,9 @@ std::shared_ptr<CapturedFrame> Compositor::nextFrame() {
     } else {
         paint(slotPicture);
     }
+    // The picture is complete in the server before anyone is told about it.
     XSync(display_, False);
-    // A window mapped or moved while painting may have reached the desktop
-    // copy: drop this picture and paint again from the new arrangement.
-    if (connection_->broken() || structureChangedSinceQuery()) {
-        pictureChanged_ = true;
-        return nullptr;
-    }
+    if (connection_->broken()) return nullptr;
     return std::make_shared<CapturedFrame>(std::move(slot), frameStatusComplete);
 }
 

@@ -49,7 +49,6 @@ private:
     Compositor(std::unique_ptr<XConnection> connection, Settings settings);
     bool setUp();
     void drainEvents();
-    bool structureChangedSinceQuery();
     void handleEvent(const XEvent& event);
     void pollPointer();
     void rebuildTopLevels();
@@ -60,7 +59,8 @@ private:
     void refreshCursor();
     std::shared_ptr<const FramePixmap> freePixmap();
     void paint(Picture target);
-    void paintBackground(Picture target, const std::vector<XRectangle>& covered);
+    bool openBackdrop();
+    void paintBackground(Picture target);
     void paintCursor(Picture target);
 
     std::unique_ptr<XConnection> connection_;
@@ -73,10 +73,15 @@ private:
     std::map<Pixmap, Picture> poolPictures_;
     Pixmap scratch_ = None;        // monitor-sized, when the frames are scaled down
     Picture scratchPicture_ = None;
-    Picture rootPicture_ = None;
+    // The desktop's own background, from a window of the monitor's size whose
+    // background is the root's (ParentRelative). Another connection redirects
+    // it manually, so the server never shows it and it hides nothing; empty
+    // input shape, so it takes no clicks.
+    std::unique_ptr<XConnection> backdropConnection_;
+    Window backdrop_ = None;
+    Picture backdropPicture_ = None;
 
     std::vector<TopLevel> topLevels_;     // bottom to top, mapped, not excluded
-    std::vector<XRectangle> coveredAreas_;  // every mapped top-level, excluded ones too
     std::map<Window, Damage> damages_;
     std::map<Window, bool> exclusionByWindow_;
     std::map<XID, bool> exclusionByClient_;
