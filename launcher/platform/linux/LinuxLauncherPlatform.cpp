@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QPointer>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <pwd.h>
@@ -56,7 +57,11 @@ char* applicationArgv[] = {applicationName, nullptr};
 
 class LinuxLauncherPlatform final : public LauncherPlatform {
 public:
-    LinuxLauncherPlatform() : application(applicationArgc, applicationArgv) {}
+    LinuxLauncherPlatform()
+        : application(applicationArgc, applicationArgv),
+          keyboardEvents(keyboard.connectionNumber(), QSocketNotifier::Read) {
+        QObject::connect(&keyboardEvents, &QSocketNotifier::activated, &mainContext, [this] { keyboard.readEvents(); });
+    }
 
     void setActivationPolicyAccessory() override {
         // An agent without windows: closing a menu must not end it.
@@ -130,6 +135,8 @@ private:
     QApplication application;
     QObject mainContext;  // owns the timers; receives work posted to the main thread
     X11Keyboard keyboard;
+    // Key events are read as they arrive, so that a poll makes no system call.
+    QSocketNotifier keyboardEvents;
 };
 
 }  // namespace

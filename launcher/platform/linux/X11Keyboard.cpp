@@ -65,13 +65,17 @@ X11Keyboard::~X11Keyboard() {
     if (display) XCloseDisplay(display);
 }
 
+int X11Keyboard::connectionNumber() const { return display ? ConnectionNumber(display) : -1; }
+
+void X11Keyboard::readEvents() { drainEvents(QueuedAfterReading); }
+
 std::uint64_t X11Keyboard::modifierFlags() {
-    drainEvents();
+    drainEvents(QueuedAlready);
     return heldKeyFlags | (capsLockLocked ? capsLockFlag : 0);
 }
 
 std::uint32_t X11Keyboard::keyDownCount() {
-    drainEvents();
+    drainEvents(QueuedAlready);
     return keyPresses;
 }
 
@@ -110,8 +114,8 @@ void X11Keyboard::readKeyboardMapping() {
     XkbFreeKeyboard(keyboard, 0, True);
 }
 
-// One round trip, made only when key events have arrived: an idle poll costs
-// the X server nothing and allocates nothing.
+// One round trip, made only when key events have arrived: an idle poll makes
+// no system call, costs the X server nothing and allocates nothing.
 void X11Keyboard::readHeldKeys() {
     char keys[32] = {};
     XQueryKeymap(display, keys);
@@ -126,32 +130,37 @@ void X11Keyboard::readHeldKeys() {
     heldKeyFlags = flags;
 }
 
-void X11Keyboard::drainEvents() {
+void X11Keyboard::drainEvents(int queueMode) {
     if (!display) return;
-    bool keysChanged = false;
-    while (XPending(display) > 0) {
-        XEvent event;
-        XNextEvent(display, &event);
-        XGenericEventCookie& cookie = event.xcookie;
-        if (cookie.type == GenericEvent && cookie.extension == inputOpcode) {
-            if (!XGetEventData(display, &cookie)) continue;
-            if (cookie.evtype == XI_RawKeyPress &&
-                !isModifierKey[static_cast<unsigned>(static_cast<XIRawEvent*>(cookie.data)->detail) & 0xff]) {
-                ++keyPresses;
-            }
-            keysChanged = true;
-            XFreeEventData(display, &cookie);
-        } else if (event.type == xkbEventBase) {
-            const auto& xkbEvent = reinterpret_cast<const XkbEvent&>(event);
-            if (xkbEvent.any.xkb_type == XkbStateNotify) {
-                capsLockLocked = (xkbEvent.state.locked_mods & LockMask) != 0;
-            } else {
-                readKeyboardMapping();
-                keysChanged = true;
-            }
-        }
+    // The key-state query can bring in further events; they are handled
+    // before returning, since the socket will not report them again.
+    while (XEventsQueued(display, queueMode) > 0) {
+        bool keysChanged = false;
+        while (XEventsQueued(display, QueuedAlready) > 0) keysChanged |= handleNextEvent();
+        if (keysChanged) readHeldKeys();
+        queueMode = QueuedAlready;
     }
-    if (keysChanged) readHeldKeys();
+}
+
+bool X11Keyboard::handleNextEvent() {
+    XEvent event;
+    XNextEvent(display, &event);
+    XGenericEventCookie& cookie = event.xcookie;
+    if (cookie.type == GenericEvent && cookie.extension == inputOpcode) {
+        if (!XGetEventData(display, &cookie)) return false;
+        const auto keycode = static_cast<unsigned>(static_cast<XIRawEvent*>(cookie.data)->detail) & 0xff;
+        if (cookie.evtype == XI_RawKeyPress && !isModifierKey[keycode]) ++keyPresses;
+        XFreeEventData(display, &cookie);
+        return true;
+    }
+    if (event.type != xkbEventBase) return false;
+    const auto& xkbEvent = reinterpret_cast<const XkbEvent&>(event);
+    if (xkbEvent.any.xkb_type == XkbStateNotify) {
+        capsLockLocked = (xkbEvent.state.locked_mods & LockMask) != 0;
+        return false;
+    }
+    readKeyboardMapping();
+    return true;
 }
 
 }  // namespace velto::launcher

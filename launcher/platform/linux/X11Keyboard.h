@@ -20,6 +20,11 @@ public:
     X11Keyboard(const X11Keyboard&) = delete;
     X11Keyboard& operator=(const X11Keyboard&) = delete;
 
+    // The connection's socket. Whenever it turns readable the owner calls
+    // readEvents(), so that a poll only looks at events already read.
+    int connectionNumber() const;
+    void readEvents();
+
     // The modifiers in the event-flags layout of LauncherPlatform.h.
     std::uint64_t modifierFlags();
     // Presses of non-modifier keys since start, wrapping at 2^32.
@@ -29,7 +34,10 @@ private:
     void selectEvents();
     void readKeyboardMapping();
     void readHeldKeys();
-    void drainEvents();
+    // `queueMode`: QueuedAlready or QueuedAfterReading.
+    void drainEvents(int queueMode);
+    // True when the held keys may have changed.
+    bool handleNextEvent();
 
     _XDisplay* display = nullptr;
     int inputOpcode = -1;

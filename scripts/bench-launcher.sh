@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Idle cost of the launcher agent on an Xvfb of its own: the agent's CPU over
+# a stretch of idle time (default 60 s) and the X server's over the same
+# stretch, both in % of one core, and the heap allocations per poll that does
+# not fire (polls run every 20 ms).
+#
+# Usage: scripts/bench-launcher.sh [build-dir]      (DURATION=seconds to change 60)
+# Needs a build with the tests (the allocation counter is built with them).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build}" && pwd)
+duration=${DURATION:-60}
+launcher=$build/bin/VeltoLauncher
+counter=$build/launcher/tests/e2e/libvelto_allocation_counter.so
+for file in "$launcher" "$counter"; do
+  [[ -e $file ]] || { echo "missing $file: build the project with tests first" >&2; exit 1; }
+done
+
+work=$(mktemp -d /tmp/velto-bench-launcher-XXXXXX)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The display number arrives on a pipe once the server is ready.
+mkfifo "$work/display"
+Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 1024x768x24 3>"$work/display" >/dev/null 2>&1 &
+xvfb=$!
+pids+=("$xvfb")
+read -r -t 10 display_number <"$work/display"
+
+mkdir -p "$work/home" "$work/state/VeltoLauncher" "$work/data"
+report=$work/allocations
+env -i PATH="$PATH" HOME="$work/home" XDG_STATE_HOME="$work/state" XDG_DATA_HOME="$work/data" \
+  XDG_DATA_DIRS="$work/data" XDG_RUNTIME_DIR="$work" DISPLAY=":$display_number" QT_QPA_PLATFORM=xcb \
+  DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus" \
+  LD_PRELOAD="$counter" VELTO_ALLOCATION_REPORT="$report" \
+  "$launcher" 2>"$work/stderr" &
+agent=$!
+pids+=("$agent")
+
+for _ in $(seq 100); do
+  [[ -s $work/state/VeltoLauncher/launcher-state.json ]] && break
+  sleep 0.05
+done
+sleep 2  # start-up work settles
+
+ticks=$(getconf CLK_TCK)
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+
+agent_before=$(cpu_ticks "$agent")
+server_before=$(cpu_ticks "$xvfb")
+kill -USR1 "$agent"
+started=$(date +%s.%N)
+sleep "$duration"
+kill -USR1 "$agent"
+ended=$(date +%s.%N)
+agent_after=$(cpu_ticks "$agent")
+server_after=$(cpu_ticks "$xvfb")
+sleep 0.2
+
+mapfile -t counts <"$report"
+awk -v a0="$agent_before" -v a1="$agent_after" -v s0="$server_before" -v s1="$server_after" \
+    -v t0="$started" -v t1="$ended" -v hz="$ticks" -v c0="${counts[0]}" -v c1="${counts[1]}" 'BEGIN {
+  seconds = t1 - t0
+  polls = seconds / 0.02
+  printf "idle stretch:                 %.1f s (%d polls)\n", seconds, polls
+  printf "agent CPU:                    %.3f %% of one core (%d ticks of 1/%d s)\n", 100 * (a1 - a0) / hz / seconds, a1 - a0, hz
+  printf "X server CPU meanwhile:       %.3f %% of one core (%d ticks)\n", 100 * (s1 - s0) / hz / seconds, s1 - s0
+  printf "heap allocations:             %d in the stretch, %.4f per poll\n", c1 - c0, (c1 - c0) / polls
+}'
