@@ -126,9 +126,11 @@ TEST_F(FramePipelineTest, BlankSuspendedOrStoppedSourceEndsTheShareOnceHoweverMa
             }
             const std::size_t shown = run.platform.layer().enqueued.size();
             run.platform.resetMainBacklog();
-            for (int i = 0; i < 3; ++i) {
-                run.platform.stream().emit(FakeSampleBuffer::withStatus(status));
-            }
+            run.platform.stream().emit(FakeSampleBuffer::withStatus(status));
+            run.platform.framesQueue().drain();
+            EXPECT_EQ(run.platform.maxMainBacklog(), 1u);  // its own closure, and the gate stays open
+            run.platform.stream().emit(FakeSampleBuffer::withStatus(status));
+            run.platform.stream().emit(FakeSampleBuffer::withStatus(status));
             run.platform.stream().emit(FakeSampleBuffer::withStatus(0));
             run.platform.framesQueue().drain();
             EXPECT_EQ(run.platform.maxMainBacklog(), 4u);
