@@ -2,7 +2,8 @@
 private session bus with a status-notifier watcher of our own, under an Xvfb
 of its own. The item registers with its title and tooltip, its menu holds the
 three entries in order, the first opens the main application (without a
-gesture record) and the last ends the agent with status 0.
+gesture record), the gesture still works while the menu is open, and the last
+entry ends the agent with status 0.
 status_menu_e2e.py --launcher PATH --phase-tap PATH --bundle-id ID [--icon-png PATH]"""
 
 import argparse
@@ -15,7 +16,7 @@ import zlib
 
 import dbus
 
-from launcher_harness import HERE, RECORDER, Agent, XServer, wait_until
+from launcher_harness import HERE, RECORDER, Agent, Keyboard, XServer, wait_until
 
 WATCHER = "org.kde.StatusNotifierWatcher"
 ITEM = "org.kde.StatusNotifierItem"
@@ -90,7 +91,7 @@ def write_png(path, width, height, argb):
                   + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
 
 
-def check_status_menu(agent, bus, icon_png):
+def check_status_menu(agent, keyboard, bus, icon_png):
     watcher = bus.get_object(WATCHER, "/StatusNotifierWatcher")
 
     def registered_items():
@@ -119,6 +120,14 @@ def check_status_menu(agent, bus, icon_png):
     expect(agent.starts() == [["--start-listening"]], "recorder runs %s" % agent.starts())
     expect(agent.phases() == ["ready", "opening-velto", "velto-opened"], "phases %s" % agent.phases())
 
+    # The host opens the menu; the poll goes on meanwhile.
+    menu.AboutToShow(dbus.Int32(0), dbus_interface=MENU)
+    menu.Event(dbus.Int32(0), "opened", dbus.Int32(0, variant_level=1), dbus.UInt32(0), dbus_interface=MENU)
+    keyboard.hold("Alt_R", 0.6)
+    expect(wait_until(lambda: len(agent.starts()) == 2 and len(agent.phases()) == 6, 3),
+           "gesture with the menu open: %s" % agent.phases())
+    expect(agent.phases()[3:] == ["hold-accepted", "opening-velto", "velto-opened"], "phases %s" % agent.phases())
+
     click(menu, entries[2][0])
     try:
         status = agent.process.wait(timeout=5)
@@ -140,6 +149,7 @@ def main():
     os.environ["DBUS_SESSION_BUS_ADDRESS"] = session.address
     watcher = subprocess.Popen([sys.executable, os.path.join(HERE, "status_notifier_watcher.py")])
     agent = None
+    keyboard = Keyboard(server.display)
     try:
         bus = dbus.SessionBus()
         if not wait_until(lambda: bus.name_has_owner(WATCHER), 10):
@@ -148,7 +158,7 @@ def main():
                       bus_address=session.address)
         if not agent.wait_for_phase("ready"):
             raise Failure("the agent never recorded ready")
-        check_status_menu(agent, bus, arguments.icon_png)
+        check_status_menu(agent, keyboard, bus, arguments.icon_png)
         print("status menu: passed")
         return 0
     except Failure as failure:
@@ -159,6 +169,7 @@ def main():
     finally:
         if agent:
             agent.stop()
+        keyboard.close()
         watcher.kill()
         watcher.wait()
         session.stop()
