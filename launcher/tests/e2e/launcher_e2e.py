@@ -10,8 +10,8 @@ import time
 from launcher_harness import RECORDER, Agent, Keyboard, XServer, wait_until
 
 GESTURE = "Alt_R"
-HOLD = 0.6            # comfortably over the 0.45 s the gesture needs
-SPOILED_HOLD = 0.9    # long enough that it would open if nothing spoiled it
+HOLD = 0.7            # about half a second, with room for a loaded machine
+SPOILED_HOLD = 1.0    # long enough that it would open if nothing spoiled it
 OPENED = ["ready", "hold-accepted", "opening-velto", "velto-opened"]
 
 

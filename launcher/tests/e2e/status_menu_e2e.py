@@ -123,7 +123,7 @@ def check_status_menu(agent, keyboard, bus, icon_png):
     # The host opens the menu; the poll goes on meanwhile.
     menu.AboutToShow(dbus.Int32(0), dbus_interface=MENU)
     menu.Event(dbus.Int32(0), "opened", dbus.Int32(0, variant_level=1), dbus.UInt32(0), dbus_interface=MENU)
-    keyboard.hold("Alt_R", 0.6)
+    keyboard.hold("Alt_R", 0.7)
     expect(wait_until(lambda: len(agent.starts()) == 2 and len(agent.phases()) == 6, 3),
            "gesture with the menu open: %s" % agent.phases())
     expect(agent.phases()[3:] == ["hold-accepted", "opening-velto", "velto-opened"], "phases %s" % agent.phases())
