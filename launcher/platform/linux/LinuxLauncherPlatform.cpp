@@ -26,6 +26,8 @@ namespace velto::launcher {
 
 namespace {
 
+// The main loop, not this handle, keeps the timer: like a run-loop timer it
+// fires until invalidated.
 class QtTimer final : public Timer {
 public:
     explicit QtTimer(QTimer* timer) : timer(timer) {}
