@@ -194,7 +194,6 @@ public:
     // ---- the main loop, in virtual time
     void runUntilIdle();
     void advance(double seconds);
-    double now() const { return clock; }
     // The most work items ever waiting at once on the main queue since the last reset.
     std::size_t maxMainBacklog();
     void resetMainBacklog();
@@ -219,6 +218,7 @@ public:
     std::vector<std::int32_t> killProbes;
     int contentRequests = 0;
     std::optional<std::pair<bool, bool>> contentFlags;
+    std::vector<std::weak_ptr<ScreenParametersObserver>> observers;
 
     // Shorthands for the single window, view, label, stream and frames queue.
     RecordingWindow& window() { return *windows.at(0); }
@@ -260,10 +260,6 @@ private:
     double clock = 0;
     std::uint64_t timersScheduled = 0;
     std::weak_ptr<ApplicationDelegate> delegate;
-public:
-    std::vector<std::weak_ptr<ScreenParametersObserver>> observers;
-
-private:
     std::vector<std::function<void()>> heldContent;
     std::vector<CaptureCompletion> heldStarts;
 
