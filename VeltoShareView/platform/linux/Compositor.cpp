@@ -319,10 +319,32 @@ std::shared_ptr<const FramePixmap> Compositor::freePixmap() {
 }
 
 void Compositor::paintBackground(Picture target) {
-    // Excluded windows are simply not painted, so the desktop shows where
-    // no other window lies beneath them.
-    XRenderComposite(display_, PictOpSrc, backdropPicture_, None, target, 0, 0, 0, 0, 0, 0,
-                     unsigned(settings_.area.width), unsigned(settings_.area.height));
+    // Excluded windows are simply not painted, so the desktop shows where no
+    // other window lies beneath them. Where an opaque window will be painted
+    // anyway, the desktop is not needed.
+    const MonitorArea& area = settings_.area;
+    Region visible = XCreateRegion();
+    XRectangle whole{0, 0, static_cast<unsigned short>(area.width), static_cast<unsigned short>(area.height)};
+    XUnionRectWithRegion(&whole, visible, visible);
+    for (const TopLevel& topLevel : topLevels_) {
+        if (!topLevel.opaque) continue;
+        XRectangle covered{short(topLevel.x - area.x), short(topLevel.y - area.y),
+                           static_cast<unsigned short>(topLevel.width),
+                           static_cast<unsigned short>(topLevel.height)};
+        Region window = XCreateRegion();
+        XUnionRectWithRegion(&covered, window, window);
+        XSubtractRegion(visible, window, visible);
+        XDestroyRegion(window);
+    }
+    if (!XEmptyRegion(visible)) {
+        XRenderSetPictureClipRegion(display_, target, visible);
+        XRenderComposite(display_, PictOpSrc, backdropPicture_, None, target, 0, 0, 0, 0, 0, 0,
+                         unsigned(area.width), unsigned(area.height));
+        XRenderPictureAttributes noClip{};
+        noClip.clip_mask = None;
+        XRenderChangePicture(display_, target, CPClipMask, &noClip);
+    }
+    XDestroyRegion(visible);
 }
 
 void Compositor::paint(Picture target) {
