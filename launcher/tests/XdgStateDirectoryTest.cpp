@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 
 namespace velto::launcher {
@@ -13,6 +14,7 @@ struct StateDirectoryCase {
     std::string xdgStateHome;
     std::string home;
     std::optional<std::string> expected;
+    friend void PrintTo(const StateDirectoryCase& c, std::ostream* out) { *out << c.name; }
 };
 
 class XdgStateDirectoryTest : public testing::TestWithParam<StateDirectoryCase> {};

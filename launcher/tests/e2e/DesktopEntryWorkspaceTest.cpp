@@ -94,6 +94,7 @@ struct FieldCodeCase {
     const char* name;
     std::vector<std::string> arguments;
     std::vector<std::string> expected;
+    friend void PrintTo(const FieldCodeCase& c, std::ostream* out) { *out << c.name; }
 };
 
 class FieldCodeTest : public testing::TestWithParam<FieldCodeCase> {};
