@@ -23,16 +23,20 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j "$(nproc)" --target VeltoShareView velto-host-standin
 
 xvfb_pid=""
-cleanup() { [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true; }
+fifo=$(mktemp -u /tmp/velto-demo-display-XXXXXX)
+cleanup() {
+  [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+  rm -f "$fifo"
+}
 trap cleanup EXIT
 if [ -n "${DISPLAY:-}" ] && xset q >/dev/null 2>&1; then
   echo "demo: using the X display $DISPLAY"
 else
-  exec {display_fd}<> <(:)
-  Xvfb -displayfd "$display_fd" -noreset -nolisten tcp -screen 0 1920x1080x24 >/dev/null 2>&1 &
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 1920x1080x24 3>"$fifo" >/dev/null 2>&1 &
   xvfb_pid=$!
   number=""
-  for _ in $(seq 100); do read -r -t 0.1 number <&"$display_fd" && break || true; done
+  read -r -t 20 number <"$fifo" || true
   [ -n "$number" ] || { echo "demo: Xvfb did not start" >&2; exit 1; }
   export DISPLAY=":$number"
   echo "demo: no X display answered; started Xvfb on $DISPLAY"

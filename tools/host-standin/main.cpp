@@ -12,6 +12,8 @@
 #include "Screenshot.h"
 #include "StandinWindows.h"
 
+#include <X11/Xutil.h>
+
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -275,6 +277,57 @@ void checkStoppedText(const QImage& picture) {
     expect(standin::countNear(picture, standin::ordinaryBars[0], 24) == 0, "the mirrored picture is cleared");
 }
 
+// The share window as the user first sees it: 960 x 600 content, centred on
+// the screen when no window manager places it, never smaller than 480 x 300.
+void checkShareWindowShape(::Display* display, Window shareWindow, const standin::Monitor& monitor) {
+    const auto area = standin::rootArea(display, shareWindow);
+    expect(area && area->width == 960 && area->height == 600, "the share window's content is 960 x 600");
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    XGetWindowProperty(display, DefaultRootWindow(display), XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False),
+                       0, 1, False, AnyPropertyType, &type, &format, &count, &after, &data);
+    const bool managed = count > 0;
+    if (data) XFree(data);
+    if (area && !managed) {
+        const int dx = area->x + area->width / 2 - (monitor.area.x + monitor.area.width / 2);
+        const int dy = area->y + area->height / 2 - (monitor.area.y + monitor.area.height / 2);
+        expect(std::abs(dx) <= 2 && std::abs(dy) <= 2, "the share window is centred on the screen");
+    }
+    XSizeHints hints{};
+    long supplied = 0;
+    expect(XGetWMNormalHints(display, shareWindow, &hints, &supplied) && (hints.flags & PMinSize) &&
+               hints.min_width == 480 && hints.min_height == 300,
+           "the share window cannot be made smaller than 480 x 300");
+}
+
+// Resized to another shape, the window shows the whole picture with black
+// bars at the sides, neither cropped nor stretched.
+void checkFittedPicture(::Display* display, Window shareWindow, const Scene& scene) {
+    XResizeWindow(display, shareWindow, 960, 300);
+    XSync(display, False);
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    const QImage picture = standin::grabWindow(display, shareWindow);
+    expect(picture.width() == 960 && picture.height() == 300, "the share window was resized to 960 x 300");
+    if (picture.width() != 960 || picture.height() != 300) return;
+    const double scale = 300.0 / scene.monitor.area.height;
+    const int pictureWidth = int(scene.monitor.area.width * scale);
+    const int bar = (960 - pictureWidth) / 2;
+    long lit = 0;
+    for (int y = 0; y < 300; ++y)
+        for (int x : {0, bar / 2, bar - 3, 959 - bar + 3, 959 - bar / 2, 959})
+            if (!standin::near(picture.pixel(x, y), 0x000000, 0)) ++lit;
+    expect(lit == 0, "black bars at both sides of the fitted picture");
+    const auto ordinary = standin::rootArea(display, scene.ordinary);
+    if (!ordinary) return;
+    // The middle of the first bar of the ordinary window, where the fit puts it.
+    const QPoint spot = mirrored(scene.monitor, picture.size(), ordinary->x + ordinary->width / 8,
+                                 ordinary->y + ordinary->height / 2);
+    expect(standin::near(picture.pixel(spot), standin::ordinaryBars[0], 24),
+           "the fitted picture keeps the screen's aspect ratio");
+}
+
 // ---------------------------------------------------------------- scenario
 std::optional<Window> waitShareWindow(::Display* display, pid_t pid) {
     const auto deadline = Clock::now() + std::chrono::seconds(10);
@@ -362,6 +415,8 @@ int run(const Options& options) {
         expect(error && error->message() == privateWindowsUnknown, "the private-windows error");
     }
 
+    if (options.scenario == "close" && shareWindow && options.verify)
+        checkShareWindowShape(display, *shareWindow, scene.monitor);
     if (options.scenario == "close" && shareWindow && !options.screenPicture.empty()) {
         // Move the share window off the other two so that one picture of the
         // whole screen shows all three.
@@ -381,6 +436,7 @@ int run(const Options& options) {
             const auto privateOnScreen = privateWindow ? standin::rootArea(display, *privateWindow) : std::nullopt;
             expect(privateOnScreen.has_value(), "the private window is on screen");
             if (privateOnScreen) checkExclusion(display, scene, picture, *privateOnScreen);
+            checkFittedPicture(display, *shareWindow, scene);
         }
     }
     if (options.scenario == "randr") {

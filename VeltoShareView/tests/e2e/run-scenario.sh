@@ -7,20 +7,19 @@ share_view=$1 standin=$2 scenario=$3 session=$4 shots=${5:-}
 work=$(mktemp -d)
 pids=()
 cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  # Clients first, the X server last.
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
   wait 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-# A free display number, chosen by the server itself.
-exec {display_fd}<> <(:)
-Xvfb -displayfd "$display_fd" -noreset -nolisten tcp -screen 0 1920x1080x24 >"$work/xvfb.log" 2>&1 &
+# A free display number, chosen by the server itself once it is ready.
+mkfifo "$work/display"
+Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 1920x1080x24 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 number=""
-for _ in $(seq 100); do
-  read -r -t 0.1 number <&"$display_fd" && break || true
-done
+read -r -t 20 number <"$work/display" || true
 [ -n "$number" ] || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
 export DISPLAY=":$number"
 unset WAYLAND_DISPLAY XDG_SESSION_TYPE
