@@ -311,14 +311,22 @@ void checkFittedPicture(::Display* display, Window shareWindow, const Scene& sce
     const QImage picture = standin::grabWindow(display, shareWindow);
     expect(picture.width() == 960 && picture.height() == 300, "the share window was resized to 960 x 300");
     if (picture.width() != 960 || picture.height() != 300) return;
-    const double scale = 300.0 / scene.monitor.area.height;
-    const int pictureWidth = int(scene.monitor.area.width * scale);
-    const int bar = (960 - pictureWidth) / 2;
-    long lit = 0;
-    for (int y = 0; y < 300; ++y)
-        for (int x : {0, bar / 2, bar - 3, 959 - bar + 3, 959 - bar / 2, 959})
-            if (!standin::near(picture.pixel(x, y), 0x000000, 0)) ++lit;
-    expect(lit == 0, "black bars at both sides of the fitted picture");
+    const double scale = std::min(960.0 / scene.monitor.area.width, 300.0 / scene.monitor.area.height);
+    const int barX = (960 - int(scene.monitor.area.width * scale)) / 2;
+    const int barY = (300 - int(scene.monitor.area.height * scale)) / 2;
+    long lit = 0, sampled = 0;
+    const auto sample = [&](int x, int y) {
+        ++sampled;
+        if (!standin::near(picture.pixel(x, y), 0x000000, 0)) ++lit;
+    };
+    if (barX > 4)
+        for (int y = 0; y < 300; ++y)
+            for (int x : {0, barX / 2, barX - 3, 959 - barX + 3, 959 - barX / 2, 959}) sample(x, y);
+    if (barY > 4)
+        for (int x = 0; x < 960; ++x)
+            for (int y : {0, barY / 2, barY - 3, 299 - barY + 3, 299 - barY / 2, 299}) sample(x, y);
+    expect(sampled > 0, "the new shape differs from the screen's");
+    expect(lit == 0, "black bars on both sides of the fitted picture");
     const auto ordinary = standin::rootArea(display, scene.ordinary);
     if (!ordinary) return;
     // The middle of the first bar of the ordinary window, where the fit puts it.

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # One end-to-end scenario of the share view on an X server of its own.
-# usage: run-scenario.sh SHARE_VIEW STANDIN SCENARIO plain|openbox [SCREENSHOT_DIR]
+# usage: run-scenario.sh SHARE_VIEW STANDIN SCENARIO plain|openbox|wide [SCREENSHOT_DIR]
+#   plain: no window manager; openbox: a reparenting one; wide: a 3840-pixel
+#   screen, which the capture scales down in the server.
 set -euo pipefail
 share_view=$1 standin=$2 scenario=$3 session=$4 shots=${5:-}
 
@@ -16,7 +18,9 @@ trap cleanup EXIT
 
 # A free display number, chosen by the server itself once it is ready.
 mkfifo "$work/display"
-Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 1920x1080x24 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+size=1920x1080
+[ "$session" = wide ] && size=3840x1080
+Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 "${size}x24" 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 number=""
 read -r -t 20 number <"$work/display" || true
