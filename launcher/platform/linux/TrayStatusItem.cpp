@@ -4,7 +4,6 @@
 #include <QFont>
 #include <QFontMetrics>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPixmap>
 
 namespace velto::launcher {
@@ -12,24 +11,28 @@ namespace velto::launcher {
 namespace {
 
 constexpr int iconHeight = 32;
-constexpr int textPixelSize = 22;
-constexpr int margin = 2;
+constexpr int textPixelSize = 20;
+constexpr int padding = 4;
+constexpr qreal cornerRadius = 6;
 
-// Tray icons are pictures, so the title is drawn into one: light letters with
-// a dark outline read on light and dark panels alike.
+// Tray icons are pictures, so the title is drawn into one: white letters on
+// a dark badge, which stay readable on light and dark panels and when the
+// tray scales the picture down to its slot.
 QIcon iconShowingText(const QString& text) {
     QFont font;
     font.setPixelSize(textPixelSize);
     font.setBold(true);
     const QFontMetrics metrics(font);
-    QPixmap pixmap(metrics.horizontalAdvance(text) + 2 * margin, iconHeight);
+    QPixmap pixmap(metrics.horizontalAdvance(text) + 2 * padding, iconHeight);
     pixmap.fill(Qt::transparent);
-    QPainterPath path;
-    path.addText(margin, (iconHeight + metrics.ascent() - metrics.descent()) / 2.0, font, text);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.strokePath(path, QPen(QColor(0x20, 0x20, 0x20), 2.5));
-    painter.fillPath(path, Qt::white);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0x20, 0x20, 0x20, 0xe0));
+    painter.drawRoundedRect(QRectF(pixmap.rect()), cornerRadius, cornerRadius);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(pixmap.rect(), Qt::AlignCenter, text);
     painter.end();
     return QIcon(pixmap);
 }
