@@ -175,11 +175,15 @@ std::optional<int> waitExit(pid_t pid, double seconds) {
     return std::nullopt;
 }
 
+volatile sig_atomic_t lateWindowAsked = 0;
+
 // The host plays the main application: its private window, then the share
-// view as its child with the host's own process identifier. It ends with the
+// view as its child with the host's own process identifier; on SIGUSR1 one
+// more private window, opened while the share view is live. It ends with the
 // share view's exit status.
 [[noreturn]] void runHost(const Options& options, unsigned long displayID, const standin::Area& privateArea,
-                          int statusWrite, int controlWrite) {
+                          const standin::Area& lateArea, int statusWrite, int controlWrite) {
+    signal(SIGUSR1, [](int) { lateWindowAsked = 1; });
     ::Display* display = nullptr;
     if (options.scenario != "not-x-client") {
         display = XOpenDisplay(nullptr);
@@ -203,7 +207,13 @@ std::optional<int> waitExit(pid_t pid, double seconds) {
     (void)sent;
     close(controlWrite);
     int status = 0;
-    waitpid(child, &status, 0);
+    while (waitpid(child, &status, WNOHANG) == 0) {
+        if (lateWindowAsked && display) {
+            lateWindowAsked = 0;
+            standin::openPrivateWindow(display, lateArea, mainAppBundleID);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
 }
 
@@ -378,6 +388,8 @@ int run(const Options& options) {
     const standin::Area privateArea{ordinaryArea.x + ordinaryArea.width * 3 / 10,
                                     ordinaryArea.y + ordinaryArea.height / 4, ordinaryArea.width * 4 / 10,
                                     ordinaryArea.height / 2};
+    const standin::Area lateArea{ordinaryArea.x + ordinaryArea.width / 20, ordinaryArea.y + ordinaryArea.height * 6 / 10,
+                                 ordinaryArea.width / 5, ordinaryArea.height * 3 / 10};
     scene.ordinary = standin::openOrdinaryWindow(display, ordinaryArea);
     standin::waitViewable(display, scene.ordinary, 5);
 
@@ -388,7 +400,7 @@ int run(const Options& options) {
         close(status[0]);
         close(control[0]);
         close(ConnectionNumber(display));
-        runHost(options, displayID, privateArea, status[1], control[1]);
+        runHost(options, displayID, privateArea, lateArea, status[1], control[1]);
     }
     close(status[1]);
     close(control[1]);
@@ -423,8 +435,12 @@ int run(const Options& options) {
         expect(error && error->message() == privateWindowsUnknown, "the private-windows error");
     }
 
-    if (options.scenario == "close" && shareWindow && options.verify)
+    if (options.scenario == "close" && shareWindow && options.verify) {
         checkShareWindowShape(display, *shareWindow, scene.monitor);
+        // A private window that opens while the presentation is live.
+        kill(host, SIGUSR1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    }
     if (options.scenario == "close" && shareWindow && !options.screenPicture.empty()) {
         // Move the share window off the other two so that one picture of the
         // whole screen shows all three.

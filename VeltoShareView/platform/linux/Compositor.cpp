@@ -208,6 +208,9 @@ void Compositor::rebuildTopLevels() {
         topLevel.y = attributes.y;
         topLevel.width = attributes.width + 2 * attributes.border_width;
         topLevel.height = attributes.height + 2 * attributes.border_width;
+        // A window manager may move a client from one frame into another: hear
+        // about what happens inside each frame, not only on the root.
+        XSelectInput(display_, window, SubstructureNotifyMask);
         if (isExcluded(window)) continue;
 
         XRenderPictFormat* format = XRenderFindVisualFormat(display_, attributes.visual);
