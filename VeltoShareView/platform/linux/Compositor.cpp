@@ -4,7 +4,7 @@
 #include <X11/extensions/XRes.h>
 #include <X11/extensions/Xcomposite.h>
 #include <X11/extensions/Xfixes.h>
-#include <X11/extensions/shapeconst.h>
+#include <X11/extensions/shape.h>
 
 #include <algorithm>
 
@@ -191,6 +191,7 @@ void Compositor::releaseTopLevels() {
     for (const TopLevel& topLevel : topLevels_) {
         if (topLevel.picture != None) XRenderFreePicture(display_, topLevel.picture);
         if (topLevel.pixmap != None) XFreePixmap(display_, topLevel.pixmap);
+        if (topLevel.shape != None) XFixesDestroyRegion(display_, topLevel.shape);
     }
     topLevels_.clear();
 }
@@ -218,6 +219,9 @@ void Compositor::rebuildTopLevels() {
         topLevel.pixmap = XCompositeNameWindowPixmap(display_, window);
         topLevel.picture = XRenderCreatePicture(display_, topLevel.pixmap, format, 0, nullptr);
         topLevel.opaque = !(format->type == PictTypeDirect && format->direct.alphaMask != 0);
+        topLevel.border = attributes.border_width;
+        if (isShaped(window))
+            topLevel.shape = XFixesCreateRegionFromWindow(display_, window, WindowRegionBounding);
         topLevels_.push_back(topLevel);
 
         if (auto known = damages_.find(window); known != damages_.end()) {
@@ -233,6 +237,15 @@ void Compositor::rebuildTopLevels() {
     // The root's background may have been replaced since; paint it afresh.
     XClearWindow(backdropConnection_->display(), backdrop_);
     XSync(backdropConnection_->display(), False);
+}
+
+bool Compositor::isShaped(Window window) {
+    Bool bounding = False, clip = False;
+    int x = 0, y = 0, cx = 0, cy = 0;
+    unsigned int width = 0, height = 0, cwidth = 0, cheight = 0;
+    return XShapeQueryExtents(display_, window, &bounding, &x, &y, &width, &height, &clip, &cx, &cy,
+                              &cwidth, &cheight) &&
+           bounding;
 }
 
 bool Compositor::isExcluded(Window topLevel) {
@@ -330,7 +343,7 @@ void Compositor::paintBackground(Picture target) {
     XRectangle whole{0, 0, static_cast<unsigned short>(area.width), static_cast<unsigned short>(area.height)};
     XUnionRectWithRegion(&whole, visible, visible);
     for (const TopLevel& topLevel : topLevels_) {
-        if (!topLevel.opaque) continue;
+        if (!topLevel.opaque || topLevel.shape != None) continue;
         XRectangle covered{short(topLevel.x - area.x), short(topLevel.y - area.y),
                            static_cast<unsigned short>(topLevel.width),
                            static_cast<unsigned short>(topLevel.height)};
@@ -353,10 +366,15 @@ void Compositor::paintBackground(Picture target) {
 void Compositor::paint(Picture target) {
     paintBackground(target);
     for (const TopLevel& topLevel : topLevels_) {
+        const int x = topLevel.x - settings_.area.x;
+        const int y = topLevel.y - settings_.area.y;
+        // Outside its shape a window's pixmap holds nothing to show.
+        if (topLevel.shape != None)
+            XFixesSetPictureClipRegion(display_, target, x + topLevel.border, y + topLevel.border,
+                                       topLevel.shape);
         XRenderComposite(display_, topLevel.opaque ? PictOpSrc : PictOpOver, topLevel.picture, None,
-                         target, 0, 0, 0, 0, topLevel.x - settings_.area.x,
-                         topLevel.y - settings_.area.y, unsigned(topLevel.width),
-                         unsigned(topLevel.height));
+                         target, 0, 0, 0, 0, x, y, unsigned(topLevel.width), unsigned(topLevel.height));
+        if (topLevel.shape != None) XFixesSetPictureClipRegion(display_, target, 0, 0, None);
     }
     if (settings_.showsCursor) paintCursor(target);
 }

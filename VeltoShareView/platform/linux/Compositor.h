@@ -5,6 +5,7 @@
 #include "XConnection.h"
 
 #include <X11/extensions/Xdamage.h>
+#include <X11/extensions/Xfixes.h>
 #include <X11/extensions/Xrender.h>
 
 #include <map>
@@ -44,6 +45,10 @@ private:
         Pixmap pixmap = None;
         Picture picture = None;
         bool opaque = true;
+        // The bounding shape of a non-rectangular window, relative to the
+        // window's inside corner (the border lies at negative coordinates).
+        XserverRegion shape = None;
+        int border = 0;
     };
 
     Compositor(std::unique_ptr<XConnection> connection, Settings settings);
@@ -53,6 +58,7 @@ private:
     void pollPointer();
     void rebuildTopLevels();
     void releaseTopLevels();
+    bool isShaped(Window window);
     bool isExcluded(Window topLevel);
     bool ownedByExcludedClient(Window window);
     void watchDamage(Window window);
