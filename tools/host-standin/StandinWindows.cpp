@@ -167,3 +167,29 @@ void askToClose(::Display* display, Window window) {
 }
 
 }  // namespace standin
+
+namespace standin {
+
+bool breakCaptureConnection(::Display* display, pid_t pid) {
+    int count = 0;
+    XResClient* clients = nullptr;
+    if (!XResQueryClients(display, &count, &clients)) return false;
+    // The server names the resource type of damage objects "DamageExt".
+    const Atom damage = XInternAtom(display, "DamageExt", False);
+    bool broken = false;
+    for (int i = 0; i < count && !broken; ++i) {
+        if (clients[i].resource_base == 0 || processOf(display, clients[i].resource_base) != pid) continue;
+        int typeCount = 0;
+        XResType* types = nullptr;
+        if (!XResQueryClientResources(display, clients[i].resource_base, &typeCount, &types)) continue;
+        for (int t = 0; t < typeCount; ++t)
+            if (types[t].resource_type == damage && types[t].count > 0) broken = true;
+        if (types) XFree(types);
+        if (broken) XKillClient(display, clients[i].resource_base);
+    }
+    if (clients) XFree(clients);
+    XSync(display, False);
+    return broken;
+}
+
+}  // namespace standin

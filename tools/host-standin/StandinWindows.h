@@ -44,4 +44,8 @@ std::optional<Window> findWindowOf(::Display* display, pid_t pid, const std::str
 
 void askToClose(::Display* display, Window window);
 
+// Closes the process's X connection that holds damage objects (its capture
+// connection) from the server's side, as if that connection had broken.
+bool breakCaptureConnection(::Display* display, pid_t pid);
+
 }  // namespace standin

@@ -41,6 +41,7 @@ const std::string displayUnavailable =
     "The selected display is unavailable. Close this window and choose a display again.";
 const std::string privateWindowsUnknown =
     "Velto's private windows could not be identified. No screen content was captured. Close Share View and retry.";
+const std::string captureStopped = "Screen capture stopped. Close Share View and restart it.";
 const std::string displayChanged =
     "Display configuration changed. Close Share View and choose your display again.";
 
@@ -56,7 +57,7 @@ struct Options {
 
 [[noreturn]] void usage() {
     std::cerr << "usage: velto-host-standin --share-view PATH "
-                 "[--scenario close|kill-host|unknown-display|not-x-client|randr] "
+                 "[--scenario close|kill-host|unknown-display|not-x-client|randr|capture-lost] "
                  "[--screenshot FILE.png] [--screen-picture FILE.png] [--verify] [--hold SECONDS] [--display-id N]\n";
     std::exit(2);
 }
@@ -417,7 +418,8 @@ int run(const Options& options) {
     const auto shareWindow = waitShareWindow(display, shareView);
     expect(shareWindow.has_value(), "the share window is open with WM_CLASS class " + shareViewClass);
 
-    if (options.scenario == "close" || options.scenario == "kill-host" || options.scenario == "randr") {
+    if (options.scenario == "close" || options.scenario == "kill-host" || options.scenario == "randr" ||
+        options.scenario == "capture-lost") {
         const auto starting = reader.waitFor("starting", 15);
         expect(starting && starting->integerValue("displayID") == (long long)displayID,
                "\"starting\" names display " + std::to_string(displayID));
@@ -474,6 +476,17 @@ int run(const Options& options) {
         }
     }
 
+    if (options.scenario == "capture-lost") {
+        expect(standin::breakCaptureConnection(display, shareView), "the capture's X connection was closed");
+        const auto error = reader.waitFor("error", 10);
+        expect(error && error->message() == captureStopped, "the capture-stopped error");
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        if (shareWindow) {
+            const QImage picture = shareWindowPicture(display, *shareWindow, options.screenshot);
+            if (options.verify) checkStoppedText(picture);
+        }
+    }
+
     if (options.scenario == "kill-host") {
         const auto killed = Clock::now();
         kill(host, SIGKILL);
@@ -512,5 +525,7 @@ int run(const Options& options) {
 
 int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
+    // A window that vanished between two requests is not a reason to stop checking.
+    XSetErrorHandler([](::Display*, XErrorEvent*) { return 0; });
     return run(parse(argc, argv));
 }

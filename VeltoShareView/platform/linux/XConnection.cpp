@@ -20,13 +20,13 @@ int ignoreProtocolError(::Display*, XErrorEvent*) { return 0; }
 // The per-connection exit handler decides what happens; stay quiet here.
 int quietConnectionLoss(::Display*) { return 0; }
 
+// The handlers are process-wide and Qt installs its own when it connects
+// (whose I/O handler ends the process): put ours back at every connection.
 void installProcessHandlers() {
     static std::once_flag once;
-    std::call_once(once, [] {
-        XInitThreads();
-        XSetErrorHandler(ignoreProtocolError);
-        XSetIOErrorHandler(quietConnectionLoss);
-    });
+    std::call_once(once, [] { XInitThreads(); });
+    XSetErrorHandler(ignoreProtocolError);
+    XSetIOErrorHandler(quietConnectionLoss);
 }
 
 }  // namespace
