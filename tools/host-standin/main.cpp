@@ -57,7 +57,7 @@ struct Options {
 
 [[noreturn]] void usage() {
     std::cerr << "usage: velto-host-standin --share-view PATH "
-                 "[--scenario close|kill-host|unknown-display|not-x-client|randr|capture-lost] "
+                 "[--scenario close|kill-host|unknown-display|not-x-client|randr|capture-lost|wayland] "
                  "[--screenshot FILE.png] [--screen-picture FILE.png] [--verify] [--hold SECONDS] [--display-id N]\n";
     std::exit(2);
 }
@@ -197,6 +197,8 @@ volatile sig_atomic_t lateWindowAsked = 0;
         dup2(statusWrite, STDOUT_FILENO);
         close(statusWrite);
         close(controlWrite);
+        // On a Wayland session an X client cannot see every window.
+        if (options.scenario == "wayland") setenv("WAYLAND_DISPLAY", "wayland-standin", 1);
         const std::string parent = std::to_string(getppid());
         const std::string id = std::to_string(displayID);
         execl(options.shareView.c_str(), options.shareView.c_str(), "--parent-pid", parent.c_str(),
@@ -431,6 +433,11 @@ int run(const Options& options) {
     if (options.scenario == "unknown-display") {
         const auto error = reader.waitFor("error", 15);
         expect(error && error->message() == displayUnavailable, "the display-unavailable error");
+    }
+    if (options.scenario == "wayland") {
+        const auto line = reader.next(15);
+        expect(line && line->state() == "permission_required", "\"permission_required\" and nothing before it");
+        expect(!reader.next(1.5), "no other line while waiting for permission");
     }
     if (options.scenario == "not-x-client") {
         const auto error = reader.waitFor("error", 15);
