@@ -26,15 +26,15 @@ public:
 
     bool isValid() const override { return pixmap_ != nullptr; }
     std::optional<std::int64_t> frameStatus() const override { return status_; }
-    // Pictures are always shown on arrival; the mark only records the request.
-    void markDisplayImmediately() override { displayImmediately_ = true; }
+    // The view shows every picture the moment it is enqueued: there is no
+    // presentation time to override.
+    void markDisplayImmediately() override {}
 
     const std::shared_ptr<const FramePixmap>& pixmap() const { return pixmap_; }
 
 private:
     const std::shared_ptr<const FramePixmap> pixmap_;
     const std::int64_t status_;
-    bool displayImmediately_ = false;
 };
 
 // Frame statuses as the frame pipeline reads them.
