@@ -30,6 +30,10 @@ std::chrono::nanoseconds frameInterval(const StreamConfiguration& configuration)
     return std::chrono::nanoseconds(std::int64_t(std::max(seconds, 1.0 / 240) * 1e9));
 }
 
+// While the screen stands still the pointer is still looked at, but less often.
+constexpr auto restingInterval = std::chrono::milliseconds(100);
+constexpr int ticksBeforeResting = 30;
+
 }  // namespace
 
 X11CaptureStream::X11CaptureStream(ContentFilter filter, StreamConfiguration configuration,
@@ -92,7 +96,12 @@ void X11CaptureStream::tick() {
         stopWithError("The connection to the X server was lost.");
         return;
     }
-    if (!frame) return;
+    if (!frame) {
+        if (++idleTicks_ >= ticksBeforeResting) resting_ = true;
+        return;
+    }
+    idleTicks_ = 0;
+    resting_ = false;
     if (auto output = output_.lock())
         output->streamDidOutputSampleBuffer(*this, std::move(frame), StreamOutputType::screen);
 }
@@ -114,7 +123,7 @@ void X11CaptureStream::startTicker() {
         auto next = std::chrono::steady_clock::now();
         std::unique_lock lock(tickerMutex_);
         for (;;) {
-            next += interval;
+            next += resting_ ? std::max<std::chrono::nanoseconds>(interval, restingInterval) : interval;
             if (tickerWake_.wait_until(lock, next, [this] { return tickerStopping_; })) return;
             const auto now = std::chrono::steady_clock::now();
             if (next < now) next = now;  // fell behind: do not burst to catch up

@@ -55,6 +55,10 @@ private:
     std::condition_variable tickerWake_;
     bool tickerStopping_ = false;
     std::atomic<bool> tickQueued_{false};
+    // After a second without a new picture the ticker slows down; the first
+    // picture after that brings it back to the full rate.
+    int idleTicks_ = 0;  // frames queue only
+    std::atomic<bool> resting_{false};
 };
 
 }  // namespace velto::x11
