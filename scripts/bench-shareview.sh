@@ -21,6 +21,9 @@ standin=$build/bin/velto-host-standin
 for file in "$share_view" "$standin"; do
   [[ -x $file ]] || { echo "missing $file: build VeltoShareView and velto-host-standin first" >&2; exit 1; }
 done
+for tool in ffmpeg ffplay Xvfb xsetroot; do
+  command -v "$tool" >/dev/null || { echo "missing $tool (Debian: ffmpeg, xvfb, x11-xserver-utils)" >&2; exit 1; }
+done
 
 work=$(mktemp -d /tmp/velto-bench-shareview-XXXXXX)
 pids=()
