@@ -135,7 +135,8 @@ std::optional<Area> rootArea(::Display* display, Window window) {
     return Area{x, y, attributes.width, attributes.height};
 }
 
-std::optional<Window> findWindowOf(::Display* display, pid_t pid, const std::string& windowClass) {
+std::vector<Window> viewableWindowsOf(::Display* display, pid_t pid, const std::string& windowClass) {
+    std::vector<Window> found;
     std::vector<Window> level = childrenOf(display, DefaultRootWindow(display));
     for (int depth = 0; depth < 3 && !level.empty(); ++depth) {
         std::vector<Window> next;
@@ -145,13 +146,22 @@ std::optional<Window> findWindowOf(::Display* display, pid_t pid, const std::str
                 const bool match = hint.res_class && windowClass == hint.res_class;
                 if (hint.res_name) XFree(hint.res_name);
                 if (hint.res_class) XFree(hint.res_class);
-                if (match && processOf(display, window) == pid) return window;
+                XWindowAttributes attributes{};
+                if (match && processOf(display, window) == pid && XGetWindowAttributes(display, window, &attributes) &&
+                    attributes.map_state == IsViewable)
+                    found.push_back(window);
             }
             for (Window child : childrenOf(display, window)) next.push_back(child);
         }
         level = std::move(next);
     }
-    return std::nullopt;
+    return found;
+}
+
+std::optional<Window> findWindowOf(::Display* display, pid_t pid, const std::string& windowClass) {
+    const auto windows = viewableWindowsOf(display, pid, windowClass);
+    if (windows.empty()) return std::nullopt;
+    return windows.front();
 }
 
 void askToClose(::Display* display, Window window) {

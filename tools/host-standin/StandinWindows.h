@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace standin {
 
@@ -41,6 +42,8 @@ std::optional<Area> rootArea(::Display* display, Window window);
 // The share view's top-level client window: WM_CLASS class as given, owned
 // by the process as the X server knows it.
 std::optional<Window> findWindowOf(::Display* display, pid_t pid, const std::string& windowClass);
+// Every such window that is mapped and viewable.
+std::vector<Window> viewableWindowsOf(::Display* display, pid_t pid, const std::string& windowClass);
 
 void askToClose(::Display* display, Window window);
 

@@ -449,6 +449,8 @@ int run(const Options& options) {
         // A private window that opens while the presentation is live.
         kill(host, SIGUSR1);
         std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        expect(standin::viewableWindowsOf(display, host, mainAppBundleID).size() == 2,
+               "a second private window opened while live");
     }
     if (options.scenario == "close" && shareWindow && !options.screenPicture.empty()) {
         // Move the share window off the other two so that one picture of the
