@@ -146,10 +146,14 @@ std::vector<Window> viewableWindowsOf(::Display* display, pid_t pid, const std::
                 const bool match = hint.res_class && windowClass == hint.res_class;
                 if (hint.res_name) XFree(hint.res_name);
                 if (hint.res_class) XFree(hint.res_class);
-                XWindowAttributes attributes{};
-                if (match && processOf(display, window) == pid && XGetWindowAttributes(display, window, &attributes) &&
-                    attributes.map_state == IsViewable)
-                    found.push_back(window);
+                if (match && processOf(display, window) == pid) {
+                    // Its native child windows carry the same class: never look
+                    // below a top-level of the program.
+                    XWindowAttributes attributes{};
+                    if (XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable)
+                        found.push_back(window);
+                    continue;
+                }
             }
             for (Window child : childrenOf(display, window)) next.push_back(child);
         }
