@@ -6,6 +6,7 @@
 #include <gmock/gmock.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 namespace velto::shareview::testing {
@@ -202,13 +203,15 @@ TEST_F(FramePipelineTest, ARealFramesThreadFeedsTheGateWhileTheMainLoopRuns) {
     launch();
     platform.resetMainBacklog();
     constexpr std::size_t picturesWanted = 200;
-    constexpr int frameLimit = 1'000'000;
+    // A bound on wall time, not on frames: a loaded machine (or a sanitizer)
+    // may starve the main thread for a long while.
+    const auto giveUpAt = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     std::atomic<std::size_t> picturesShown{0};
     std::atomic<int> framesFed{0};
     std::atomic<bool> feeding{true};
     std::thread framesThread([&] {
         ScriptedStream& stream = platform.stream();
-        for (int i = 0; i < frameLimit && picturesShown < picturesWanted; ++i) {
+        for (int i = 0; picturesShown < picturesWanted && std::chrono::steady_clock::now() < giveUpAt; ++i) {
             stream.emit(FakeSampleBuffer::withStatus(i % 5 == 4 ? 1 : 0));
             platform.framesQueue().drain();
             ++framesFed;
