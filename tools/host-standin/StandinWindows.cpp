@@ -23,10 +23,10 @@ std::vector<Window> childrenOf(::Display* display, Window window) {
 }
 
 std::optional<pid_t> processOf(::Display* display, Window window) {
-    XResClientIdSpec spec{window, XRES_CLIENT_ID_PID_MASK};
+    XResClientIdSpec clientId{window, XRES_CLIENT_ID_PID_MASK};
     long count = 0;
     XResClientIdValue* values = nullptr;
-    if (XResQueryClientIds(display, 1, &spec, &count, &values) != Success) return std::nullopt;
+    if (XResQueryClientIds(display, 1, &clientId, &count, &values) != Success) return std::nullopt;
     std::optional<pid_t> pid;
     for (long i = 0; i < count; ++i)
         if (XResGetClientPid(&values[i]) > 0) pid = XResGetClientPid(&values[i]);

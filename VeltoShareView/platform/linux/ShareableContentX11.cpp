@@ -100,10 +100,10 @@ std::vector<shareview::Display> queryMonitors(::Display* display) {
 std::optional<pid_t> serverKnownProcessID(::Display* display, XID clientResource) {
     // Resource 0 would ask about every client at once.
     if (clientResource == 0) return std::nullopt;
-    XResClientIdSpec spec{clientResource, XRES_CLIENT_ID_PID_MASK};
+    XResClientIdSpec clientId{clientResource, XRES_CLIENT_ID_PID_MASK};
     long count = 0;
     XResClientIdValue* values = nullptr;
-    if (XResQueryClientIds(display, 1, &spec, &count, &values) != Success) return std::nullopt;
+    if (XResQueryClientIds(display, 1, &clientId, &count, &values) != Success) return std::nullopt;
     std::optional<pid_t> pid;
     for (long i = 0; i < count && !pid; ++i) {
         const pid_t value = XResGetClientPid(&values[i]);
