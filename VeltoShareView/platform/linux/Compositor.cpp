@@ -13,16 +13,6 @@ namespace {
 
 constexpr int exclusionSearchDepth = 3;  // frame, client, and one level of wrappers
 
-std::vector<Window> childrenOf(::Display* display, Window window) {
-    Window rootReturn = None, parent = None;
-    Window* list = nullptr;
-    unsigned int count = 0;
-    if (XQueryTree(display, window, &rootReturn, &parent, &list, &count) == 0) return {};
-    std::vector<Window> result(list, list + count);
-    if (list != nullptr) XFree(list);
-    return result;
-}
-
 bool isStructureEvent(int type) {
     switch (type) {
         case CreateNotify:
@@ -199,7 +189,7 @@ void Compositor::releaseTopLevels() {
 void Compositor::rebuildTopLevels() {
     releaseTopLevels();
     std::map<Window, Damage> stillThere;
-    for (Window window : childrenOf(display_, connection_->root())) {
+    for (Window window : childWindows(display_, connection_->root())) {
         XWindowAttributes attributes{};
         if (XGetWindowAttributes(display_, window, &attributes) == 0) continue;
         if (attributes.c_class == InputOnly || attributes.map_state != IsViewable) continue;
@@ -263,7 +253,7 @@ bool Compositor::isExcluded(Window topLevel) {
                 break;
             }
             if (depth < exclusionSearchDepth)
-                for (Window child : childrenOf(display_, window)) next.push_back(child);
+                for (Window child : childWindows(display_, window)) next.push_back(child);
         }
         level = std::move(next);
     }

@@ -38,16 +38,6 @@ std::optional<pid_t> claimedProcessID(::Display* display, Window window) {
     return pid;
 }
 
-std::vector<Window> children(::Display* display, Window window) {
-    Window rootReturn = None, parent = None;
-    Window* list = nullptr;
-    unsigned int count = 0;
-    if (XQueryTree(display, window, &rootReturn, &parent, &list, &count) == 0) return {};
-    std::vector<Window> result(list, list + count);
-    if (list != nullptr) XFree(list);
-    return result;
-}
-
 // A client's top-level windows carry WM_CLASS; under a reparenting window
 // manager they sit one or two levels below the manager's frames.
 struct TopLevelFacts {
@@ -72,7 +62,7 @@ void collectTopLevels(::Display* display, Window window, int depth,
         return;
     }
     if (depth == 0) return;
-    for (Window child : children(display, window))
+    for (Window child : childWindows(display, window))
         collectTopLevels(display, child, depth - 1, clients, factsByClient);
 }
 
@@ -122,7 +112,7 @@ std::vector<RunningApplication> queryClients(::Display* display) {
     if (list != nullptr) XFree(list);
 
     std::map<XID, TopLevelFacts> factsByClient;
-    for (Window topLevel : children(display, DefaultRootWindow(display)))
+    for (Window topLevel : childWindows(display, DefaultRootWindow(display)))
         collectTopLevels(display, topLevel, 2, clients, factsByClient);
 
     std::vector<RunningApplication> result;

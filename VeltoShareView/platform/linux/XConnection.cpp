@@ -76,4 +76,14 @@ bool isWaylandSession() {
     return waylandDisplay != nullptr && *waylandDisplay != '\0';
 }
 
+std::vector<Window> childWindows(::Display* display, Window window) {
+    Window rootReturn = None, parent = None;
+    Window* list = nullptr;
+    unsigned int count = 0;
+    if (XQueryTree(display, window, &rootReturn, &parent, &list, &count) == 0) return {};
+    std::vector<Window> result(list, list + count);
+    if (list != nullptr) XFree(list);
+    return result;
+}
+
 }  // namespace velto::x11

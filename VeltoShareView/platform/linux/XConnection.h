@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace velto::x11 {
 
@@ -32,6 +33,9 @@ private:
     ::Display* display_;
     bool broken_ = false;
 };
+
+// The children of `window`, bottom-most first; empty when it is gone.
+std::vector<Window> childWindows(::Display* display, Window window);
 
 // Why the extensions the share view relies on are not all there, or nothing.
 std::optional<std::string> missingExtension(::Display* display);
