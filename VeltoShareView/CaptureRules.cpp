@@ -15,12 +15,12 @@ std::optional<Display> chosenDisplay(const std::vector<Display>& displays, std::
     return *found;
 }
 
-namespace {
-
-bool belongsToVelto(const RunningApplication& application, std::int32_t parentPID, std::int32_t ownPID) {
-    return application.processID == parentPID || application.processID == ownPID ||
-           application.bundleIdentifier == mainAppBundleID || application.bundleIdentifier == shareViewBundleID;
+bool excludes(const ExclusionRule& rule, std::int32_t processID, const std::string& bundleIdentifier) {
+    return processID == rule.parentPID || processID == rule.ownPID || bundleIdentifier == mainAppBundleID ||
+           bundleIdentifier == shareViewBundleID;
 }
+
+namespace {
 
 bool containsProcess(const std::vector<RunningApplication>& applications, std::int32_t processID) {
     return std::any_of(applications.begin(), applications.end(),
@@ -32,8 +32,9 @@ bool containsProcess(const std::vector<RunningApplication>& applications, std::i
 std::vector<RunningApplication> excludedApplications(const std::vector<RunningApplication>& applications,
                                                      std::int32_t parentPID, std::int32_t ownPID) {
     std::vector<RunningApplication> excluded;
+    const ExclusionRule rule{parentPID, ownPID};
     std::copy_if(applications.begin(), applications.end(), std::back_inserter(excluded),
-                 [&](const RunningApplication& application) { return belongsToVelto(application, parentPID, ownPID); });
+                 [&](const RunningApplication& application) { return excludes(rule, application); });
     return excluded;
 }
 

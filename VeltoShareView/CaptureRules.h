@@ -7,12 +7,20 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace velto::shareview {
 
 // The first display with the identifier, in the service's order.
 std::optional<Display> chosenDisplay(const std::vector<Display>& displays, std::uint32_t displayID);
+
+// Whether the rule leaves an application out of the picture, by its process
+// identifier or by its bundle identifier (compared whole and exactly).
+bool excludes(const ExclusionRule& rule, std::int32_t processID, const std::string& bundleIdentifier);
+inline bool excludes(const ExclusionRule& rule, const RunningApplication& application) {
+    return excludes(rule, application.processID, application.bundleIdentifier);
+}
 
 // Every application that belongs to the main application or to a share view,
 // by process identifier or by bundle identifier, in the service's order.

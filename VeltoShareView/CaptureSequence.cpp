@@ -72,7 +72,7 @@ void ShareViewApp::shareableContentArrived(ShareableContentResult result) {
         return;
     }
 
-    const ContentFilter filter{*display, excluded};
+    const ContentFilter filter{*display, excluded, ExclusionRule{parentPID, ownPID}};
     const std::shared_ptr<CaptureStream> stream =
         platform.makeStream(filter, streamConfiguration(*display), weak_from_this());
     if (const auto error = stream->addStreamOutput(weak_from_this(), StreamOutputType::screen, queue)) {

@@ -165,9 +165,20 @@ struct ShareableContentResult {
     std::optional<CaptureError> error;
 };
 
+// Who stays out of the picture: the main application's process, this very
+// process, and every process that carries the main application's or the share
+// view's bundle identifier. The platform applies it for the whole stream, to
+// applications that start after the filter was made too (CaptureRules.h).
+struct ExclusionRule {
+    std::int32_t parentPID = 0;
+    std::int32_t ownPID = 0;
+};
+
 struct ContentFilter {
     Display display;
+    // The applications the rule matched when the stream was set up.
     std::vector<RunningApplication> excludedApplications;
+    ExclusionRule rule;
     // No windows are excepted from the exclusion.
 };
 
