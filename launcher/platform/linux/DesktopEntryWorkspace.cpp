@@ -1,6 +1,7 @@
 #include "DesktopEntryWorkspace.h"
 
 #include <glib.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -78,8 +79,12 @@ std::optional<std::vector<std::string>> commandOf(GKeyFile* keyFile, const std::
 }
 
 // Runs in the new process before it executes the program: it must not end
-// with this agent's session.
-void startNewSession(gpointer) { setsid(); }
+// with this agent's session, and it must not inherit the agent's ignored
+// SIGPIPE (an ignored signal stays ignored across exec).
+void prepareChild(gpointer) {
+    setsid();
+    signal(SIGPIPE, SIG_DFL);
+}
 
 std::optional<std::string> spawnDetached(const std::vector<std::string>& command, const std::string& workingDirectory) {
     std::vector<gchar*> argv;
@@ -90,7 +95,7 @@ std::optional<std::string> spawnDetached(const std::vector<std::string>& command
     // starts the program through an intermediate process: it never becomes
     // our child, and an exec failure still comes back as an error.
     if (g_spawn_async(workingDirectory.empty() ? nullptr : workingDirectory.c_str(), argv.data(), nullptr,
-                      G_SPAWN_SEARCH_PATH, startNewSession, nullptr, nullptr, &rawError)) {
+                      G_SPAWN_SEARCH_PATH, prepareChild, nullptr, nullptr, &rawError)) {
         return std::nullopt;
     }
     const Error spawnError(rawError);

@@ -107,6 +107,8 @@ public:
                 completion(std::nullopt);
             }
         };
+        // Launch Services starts the application through launchd, not as our
+        // child: it does not inherit the agent's ignored SIGPIPE.
         [[NSWorkspace sharedWorkspace] openApplicationAtURL:fileURL(location) configuration:open completionHandler:opened];
     }
 
