@@ -1,20 +1,24 @@
 // velto-host-standin: plays the main application for the share view's
 // end-to-end tests and the demo. Not part of the product.
 //
-// The stand-in shows an ordinary window (coloured bars) and, from a host
-// process that plays the main application, a private window of one solid
-// colour over it. The host starts VeltoShareView as its child; the stand-in
-// reads the child's status lines, takes a picture of the share window and
-// checks what each scenario expects.
+// The stand-in shows an ordinary window (coloured bars). A host process
+// (Host.h) plays the main application: a private window of one solid colour
+// over the bars, VeltoShareView as its child, and the only reader of its
+// status pipe. The stand-in itself is a child subreaper, so that it can
+// collect the share view's exit status after the host is gone; it takes
+// pictures of the share window and checks what each scenario expects.
 
 #include <QImage>
 
+#include "Expect.h"
+#include "Host.h"
+#include "PictureChecks.h"
 #include "Screenshot.h"
-#include "StandinWindows.h"
+#include "StatusLines.h"
 
-#include <X11/Xutil.h>
+#include <X11/Xatom.h>
+#include <X11/extensions/Xrandr.h>
 
-#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -24,14 +28,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <iostream>
-#include <regex>
+#include <map>
 #include <string>
 #include <thread>
-#include <vector>
 
 namespace {
 
+using namespace standin;
 using Clock = std::chrono::steady_clock;
 
 const std::string mainAppBundleID = VELTO_MAIN_APP_BUNDLE_ID;
@@ -45,20 +50,27 @@ const std::string captureStopped = "Screen capture stopped. Close Share View and
 const std::string displayChanged =
     "Display configuration changed. Close Share View and choose your display again.";
 
+// After its parent is gone the share view ends at its next parent check
+// (every second), well inside this.
+constexpr double parentGoneLimit = 2.5;
+constexpr int killHostRounds = 5;
+
 struct Options {
     std::string shareView;
     std::string scenario = "close";
     std::string screenshot;
     std::string screenPicture;
     std::optional<unsigned long> displayID;
+    std::optional<pid_t> xServer;
     double hold = 1.0;
     bool verify = false;
 };
 
 [[noreturn]] void usage() {
     std::cerr << "usage: velto-host-standin --share-view PATH "
-                 "[--scenario close|kill-host|unknown-display|not-x-client|randr|capture-lost|wayland] "
-                 "[--screenshot FILE.png] [--screen-picture FILE.png] [--verify] [--hold SECONDS] [--display-id N]\n";
+                 "[--scenario close|kill-host|close-read-end|signals|xkill|x-server-gone|unknown-display|"
+                 "not-x-client|randr|capture-lost|wayland] [--screenshot FILE.png] [--screen-picture FILE.png] "
+                 "[--verify] [--hold SECONDS] [--display-id N] [--x-server-pid PID]\n";
     std::exit(2);
 }
 
@@ -75,6 +87,7 @@ Options parse(int argc, char** argv) {
         else if (name == "--screenshot") options.screenshot = value();
         else if (name == "--screen-picture") options.screenPicture = value();
         else if (name == "--display-id") options.displayID = std::stoul(value());
+        else if (name == "--x-server-pid") options.xServer = pid_t(std::stol(value()));
         else if (name == "--hold") options.hold = std::stod(value());
         else if (name == "--verify") options.verify = true;
         else usage();
@@ -83,82 +96,6 @@ Options parse(int argc, char** argv) {
     return options;
 }
 
-int failures = 0;
-void expect(bool condition, const std::string& what) {
-    std::cout << (condition ? "[standin] ok: " : "[standin] FAILED: ") << what << std::endl;
-    if (!condition) ++failures;
-}
-
-// ---------------------------------------------------------------- status lines
-struct StatusLine {
-    std::string text;
-    std::string state() const { return stringValue("state"); }
-    std::string message() const { return stringValue("message"); }
-    std::string stringValue(const std::string& key) const {
-        std::smatch match;
-        const std::regex pattern("\"" + key + "\":\"((?:[^\"\\\\]|\\\\.)*)\"");
-        return std::regex_search(text, match, pattern) ? match[1].str() : "";
-    }
-    std::optional<long long> integerValue(const std::string& key) const {
-        std::smatch match;
-        const std::regex pattern("\"" + key + "\":(-?[0-9]+)");
-        if (!std::regex_search(text, match, pattern)) return std::nullopt;
-        return std::stoll(match[1].str());
-    }
-};
-
-class StatusReader {
-public:
-    explicit StatusReader(int fd) : fd_(fd) {}
-
-    // The next line, or nothing at the end of the output or of the time.
-    std::optional<StatusLine> next(double seconds) {
-        const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
-        for (;;) {
-            if (auto newline = buffer_.find('\n'); newline != std::string::npos) {
-                StatusLine line{buffer_.substr(0, newline)};
-                buffer_.erase(0, newline + 1);
-                std::cout << "VeltoShareView: " << line.text << std::endl;
-                lines_.push_back(line);
-                return line;
-            }
-            if (closed_) return std::nullopt;
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0) return std::nullopt;
-            pollfd descriptor{fd_, POLLIN, 0};
-            if (poll(&descriptor, 1, int(left.count())) <= 0) continue;
-            char chunk[4096];
-            const ssize_t count = read(fd_, chunk, sizeof chunk);
-            if (count <= 0) closed_ = true;
-            else buffer_.append(chunk, std::size_t(count));
-        }
-    }
-
-    std::optional<StatusLine> waitFor(const std::string& state, double seconds) {
-        const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
-        for (;;) {
-            const double left = std::chrono::duration<double>(deadline - Clock::now()).count();
-            if (left <= 0) return std::nullopt;
-            auto line = next(left);
-            if (!line) return std::nullopt;
-            if (line->state() == state) return line;
-        }
-    }
-
-    // Reads to the end of the output.
-    void drain(double seconds) {
-        while (next(seconds)) {}
-    }
-
-    const std::vector<StatusLine>& lines() const { return lines_; }
-
-private:
-    int fd_;
-    std::string buffer_;
-    bool closed_ = false;
-    std::vector<StatusLine> lines_;
-};
-
 // ---------------------------------------------------------------- processes
 std::string exitDescription(int status) {
     if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
@@ -166,206 +103,291 @@ std::string exitDescription(int status) {
     return "unknown end";
 }
 
+// Also for the share view once its host is gone: it is then this
+// subreaper's child.
 std::optional<int> waitExit(pid_t pid, double seconds) {
     const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
     while (Clock::now() < deadline) {
         int status = 0;
         if (waitpid(pid, &status, WNOHANG) == pid) return status;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return std::nullopt;
 }
 
-volatile sig_atomic_t lateWindowAsked = 0;
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
-// The host plays the main application: its private window, then the share
-// view as its child with the host's own process identifier; on SIGUSR1 one
-// more private window, opened while the share view is live. It ends with the
-// share view's exit status.
-[[noreturn]] void runHost(const Options& options, unsigned long displayID, const standin::Area& privateArea,
-                          const standin::Area& lateArea, int statusWrite, int controlWrite) {
-    signal(SIGUSR1, [](int) { lateWindowAsked = 1; });
-    ::Display* display = nullptr;
-    if (options.scenario != "not-x-client") {
-        display = XOpenDisplay(nullptr);
-        if (!display) _exit(70);
-        const Window window = standin::openPrivateWindow(display, privateArea, mainAppBundleID);
-        if (!standin::waitViewable(display, window, 5)) _exit(71);
-    }
-    const pid_t child = fork();
-    if (child == 0) {
-        dup2(statusWrite, STDOUT_FILENO);
-        close(statusWrite);
-        close(controlWrite);
-        // On a Wayland session an X client cannot see every window.
-        if (options.scenario == "wayland") setenv("WAYLAND_DISPLAY", "wayland-standin", 1);
-        const std::string parent = std::to_string(getppid());
-        const std::string id = std::to_string(displayID);
-        execl(options.shareView.c_str(), options.shareView.c_str(), "--parent-pid", parent.c_str(),
-              "--display-id", id.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(statusWrite);
-    const int sent = write(controlWrite, &child, sizeof child);
-    (void)sent;
-    close(controlWrite);
-    int status = 0;
-    while (waitpid(child, &status, WNOHANG) == 0) {
-        if (lateWindowAsked && display) {
-            lateWindowAsked = 0;
-            standin::openPrivateWindow(display, lateArea, mainAppBundleID);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
-}
-
-// ---------------------------------------------------------------- pictures
-struct Scene {
-    standin::Monitor monitor;
-    Window ordinary = None;
+// ---------------------------------------------------------------- stage
+struct Stage {
+    const Options& options;
+    ::Display* display;
+    Scene scene;
+    HostPlan plan;
 };
 
-// Where a point of the screen appears in the share window's content, which
-// shows the monitor fitted with its aspect ratio kept.
-QPoint mirrored(const standin::Monitor& monitor, const QSize& content, int x, int y) {
-    const double scale = std::min(double(content.width()) / monitor.area.width,
-                                  double(content.height()) / monitor.area.height);
-    const double left = (content.width() - monitor.area.width * scale) / 2;
-    const double top = (content.height() - monitor.area.height * scale) / 2;
-    return QPoint(int(left + (x - monitor.area.x) * scale), int(top + (y - monitor.area.y) * scale));
-}
+// One share view with its host.
+struct Run {
+    Host host;
+    StatusReader reader;
+    std::optional<Window> window;
+    explicit Run(const Host& started) : host(started), reader(started.relay()) {}
+    Run(const Run&) = delete;
+    Run& operator=(const Run&) = delete;
+    ~Run() { ::close(host.relay()); }
+};
 
-QImage shareWindowPicture(::Display* display, Window shareWindow, const std::string& file) {
-    // Keep the pointer out of the way of the checked spots.
-    XWarpPointer(display, None, DefaultRootWindow(display), 0, 0, 0, 0, 0, 0);
-    XSync(display, False);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    QImage picture = standin::grabWindow(display, shareWindow);
-    if (!file.empty()) {
-        const bool saved = picture.save(QString::fromStdString(file), "PNG");
-        std::cout << "[standin] " << (saved ? "saved " : "could not save ") << file << std::endl;
-    }
-    return picture;
-}
-
-void checkExclusion(::Display* display, const Scene& scene, const QImage& picture,
-                    const standin::Area& privateOnScreen) {
-    expect(!picture.isNull(), "the share window can be read");
-    if (picture.isNull()) return;
-    expect(standin::countNear(picture, standin::privateColour, 60) == 0,
-           "not one pixel of the private colour in the share window");
-    const auto ordinary = standin::rootArea(display, scene.ordinary);
-    if (!ordinary) return;
-    // Two spots inside the private window, each over the middle of a bar.
-    for (double fraction : {0.25, 0.75}) {
-        const int x = privateOnScreen.x + int(privateOnScreen.width * fraction);
-        const int y = privateOnScreen.y + privateOnScreen.height / 2;
-        const int bar = (x - ordinary->x) * standin::ordinaryBarCount / ordinary->width;
-        const QPoint spot = mirrored(scene.monitor, picture.size(), x, y);
-        const QRgb seen = picture.pixel(spot);
-        char description[160];
-        std::snprintf(description, sizeof description,
-                      "the ordinary window shows where the private window lies (at %d,%d: #%06x, bar #%06lx)",
-                      spot.x(), spot.y(), seen & 0xffffffu, standin::ordinaryBars[bar]);
-        expect(bar >= 0 && bar < standin::ordinaryBarCount &&
-                   standin::near(seen, standin::ordinaryBars[bar], 24),
-               description);
-    }
-}
-
-void checkStoppedText(const QImage& picture) {
-    expect(!picture.isNull(), "the share window can be read");
-    if (picture.isNull()) return;
-    long white = 0, other = 0;
-    for (int y = 0; y < picture.height(); ++y)
-        for (int x = 0; x < picture.width(); ++x) {
-            const QRgb pixel = picture.pixel(x, y);
-            if (standin::near(pixel, 0xffffff, 60)) ++white;
-            else if (!standin::near(pixel, 0x000000, 60) && qGray(pixel) < 100) ++other;
-        }
-    expect(standin::countNear(picture, standin::privateColour, 60) == 0, "no private colour after the change");
-    expect(white > 200, "white text over the cleared picture");
-    // The bars are gone: apart from the text's own edges the window is black.
-    expect(standin::countNear(picture, standin::ordinaryBars[0], 24) == 0, "the mirrored picture is cleared");
-}
-
-// The share window as the user first sees it: 960 x 600 content, centred on
-// the screen when no window manager places it, never smaller than 480 x 300.
-void checkShareWindowShape(::Display* display, Window shareWindow, const standin::Monitor& monitor) {
-    const auto area = standin::rootArea(display, shareWindow);
-    expect(area && area->width == 960 && area->height == 600, "the share window's content is 960 x 600");
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    XGetWindowProperty(display, DefaultRootWindow(display), XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False),
-                       0, 1, False, AnyPropertyType, &type, &format, &count, &after, &data);
-    const bool managed = count > 0;
-    if (data) XFree(data);
-    if (area && !managed) {
-        const int dx = area->x + area->width / 2 - (monitor.area.x + monitor.area.width / 2);
-        const int dy = area->y + area->height / 2 - (monitor.area.y + monitor.area.height / 2);
-        expect(std::abs(dx) <= 2 && std::abs(dy) <= 2, "the share window is centred on the screen");
-    }
-    XSizeHints hints{};
-    long supplied = 0;
-    expect(XGetWMNormalHints(display, shareWindow, &hints, &supplied) && (hints.flags & PMinSize) &&
-               hints.min_width == 480 && hints.min_height == 300,
-           "the share window cannot be made smaller than 480 x 300");
-}
-
-// Resized to another shape, the window shows the whole picture with black
-// bars at the sides, neither cropped nor stretched.
-void checkFittedPicture(::Display* display, Window shareWindow, const Scene& scene) {
-    XResizeWindow(display, shareWindow, 960, 300);
-    XSync(display, False);
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));
-    const QImage picture = standin::grabWindow(display, shareWindow);
-    expect(picture.width() == 960 && picture.height() == 300, "the share window was resized to 960 x 300");
-    if (picture.width() != 960 || picture.height() != 300) return;
-    const double scale = std::min(960.0 / scene.monitor.area.width, 300.0 / scene.monitor.area.height);
-    const int barX = (960 - int(scene.monitor.area.width * scale)) / 2;
-    const int barY = (300 - int(scene.monitor.area.height * scale)) / 2;
-    long lit = 0, sampled = 0;
-    const auto sample = [&](int x, int y) {
-        ++sampled;
-        if (!standin::near(picture.pixel(x, y), 0x000000, 0)) ++lit;
-    };
-    if (barX > 4)
-        for (int y = 0; y < 300; ++y)
-            for (int x : {0, barX / 2, barX - 3, 959 - barX + 3, 959 - barX / 2, 959}) sample(x, y);
-    if (barY > 4)
-        for (int x = 0; x < 960; ++x)
-            for (int y : {0, barY / 2, barY - 3, 299 - barY + 3, 299 - barY / 2, 299}) sample(x, y);
-    expect(sampled > 0, "the new shape differs from the screen's");
-    expect(lit == 0, "black bars on both sides of the fitted picture");
-    const auto ordinary = standin::rootArea(display, scene.ordinary);
-    if (!ordinary) return;
-    // The middle of the first bar of the ordinary window, where the fit puts it.
-    const QPoint spot = mirrored(scene.monitor, picture.size(), ordinary->x + ordinary->width / 8,
-                                 ordinary->y + ordinary->height / 2);
-    expect(standin::near(picture.pixel(spot), standin::ordinaryBars[0], 24),
-           "the fitted picture keeps the screen's aspect ratio");
-}
-
-// ---------------------------------------------------------------- scenario
 std::optional<Window> waitShareWindow(::Display* display, pid_t pid) {
     const auto deadline = Clock::now() + std::chrono::seconds(10);
     while (Clock::now() < deadline) {
-        if (auto window = standin::findWindowOf(display, pid, shareViewClass))
-            if (standin::waitViewable(display, *window, 2)) return window;
+        if (auto window = findWindowOf(display, pid, shareViewClass))
+            if (waitViewable(display, *window, 2)) return window;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return std::nullopt;
 }
 
-bool switchMode(const standin::Monitor& monitor) {
+bool launch(Stage& stage, std::optional<Run>& run) {
+    const auto host = Host::start(stage.plan, ConnectionNumber(stage.display));
+    expect(host.has_value(), "the host started VeltoShareView");
+    if (!host) return false;
+    run.emplace(*host);
+    std::cout << "[standin] host " << host->pid() << " started VeltoShareView " << host->shareView()
+              << " for display " << stage.plan.displayID << std::endl;
+    run->window = waitShareWindow(stage.display, host->shareView());
+    expect(run->window.has_value(), "the share window is open with WM_CLASS class " + shareViewClass);
+    return run->window.has_value();
+}
+
+bool waitLive(const Stage& stage, Run& run, double hold) {
+    const auto starting = run.reader.waitFor("starting", 15);
+    expect(starting && starting->integerValue("displayID") == (long long)stage.plan.displayID,
+           "\"starting\" names display " + std::to_string(stage.plan.displayID));
+    expect(starting && starting->integerValue("excludedApplicationCount").value_or(0) >= 2,
+           "\"starting\" excludes at least 2 applications");
+    const bool live = run.reader.waitFor("live", 15).has_value();
+    expect(live, "\"live\" follows");
+    std::this_thread::sleep_for(std::chrono::duration<double>(hold));
+    return live;
+}
+
+// The host reports the share view's exit status as its own; the host has
+// read every line by then.
+void expectOrderlyEnd(Run& run, double seconds, const std::string& after) {
+    const auto start = Clock::now();
+    const auto exit = waitExit(run.host.pid(), seconds);
+    char description[160];
+    std::snprintf(description, sizeof description, "%s, the share view ended with %s after %.2f s", after.c_str(),
+                  exit ? exitDescription(*exit).c_str() : "no end", secondsSince(start));
+    expect(exit && WIFEXITED(*exit) && WEXITSTATUS(*exit) == 0, description);
+    run.reader.drain(1);
+    const auto& lines = run.reader.lines();
+    expect(!lines.empty() && lines.back().state() == "stopped", "\"stopped\" is the last line");
+    long stoppedCount = 0;
+    for (const auto& line : lines) stoppedCount += line.state() == "stopped";
+    expect(stoppedCount == 1, "exactly one \"stopped\" line");
+}
+
+void closeShareWindow(Stage& stage, Run& run) {
+    if (run.window) {
+        askToClose(stage.display, *run.window);
+        std::cout << "[standin] asked the share window to close" << std::endl;
+    }
+    expectOrderlyEnd(run, 5, "window closed");
+}
+
+// The host is gone, and nobody reads the status pipe any more: the share
+// view is this subreaper's child now and must still end with status 0.
+void expectEndWithoutParent(Run& run, Clock::time_point hostGone) {
+    const auto exit = waitExit(run.host.shareView(), 5);
+    const double after = secondsSince(hostGone);
+    char description[160];
+    std::snprintf(description, sizeof description, "the share view ended with %s %.2f s after its parent (limit %.1f s)",
+                  exit ? exitDescription(*exit).c_str() : "no end", after, parentGoneLimit);
+    expect(exit && WIFEXITED(*exit) && WEXITSTATUS(*exit) == 0 && after <= parentGoneLimit, description);
+}
+
+Clock::time_point killHost(Run& run) {
+    const auto killed = Clock::now();
+    kill(run.host.pid(), SIGKILL);
+    waitpid(run.host.pid(), nullptr, 0);
+    return killed;
+}
+
+// ---------------------------------------------------------------- screen
+bool addMode(const Monitor& monitor) {
     const std::string output = monitor.outputName.empty() ? "screen" : monitor.outputName;
     const std::string command =
         "xrandr --newmode standin-1600x900 118.25 1600 1696 1856 2112 900 903 908 934 -hsync +vsync 2>/dev/null; "
-        "xrandr --addmode " + output + " standin-1600x900 && xrandr --output " + output + " --mode standin-1600x900";
+        "xrandr --addmode " + output + " standin-1600x900 2>/dev/null; "
+        "xrandr | grep -q standin-1600x900";
     return std::system(command.c_str()) == 0;
+}
+
+bool switchMode(const Monitor& monitor) {
+    const std::string output = monitor.outputName.empty() ? "screen" : monitor.outputName;
+    return addMode(monitor) &&
+           std::system(("xrandr --output " + output + " --mode standin-1600x900").c_str()) == 0;
+}
+
+// What a laptop's backlight control does: an output property, new or changed.
+void changeOutputProperty(::Display* display, const Monitor& monitor, long level) {
+    const Atom property = XInternAtom(display, "STANDIN_BACKLIGHT", False);
+    XRRChangeOutputProperty(display, RROutput(monitor.displayID), property, XA_INTEGER, 32, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(&level), 1);
+    XSync(display, False);
+}
+
+// ---------------------------------------------------------------- scenarios
+void closeScenario(Stage& stage) {
+    std::optional<Run> run;
+    if (!launch(stage, run)) return;
+    waitLive(stage, *run, stage.options.hold);
+    ::Display* display = stage.display;
+    const Window shareWindow = *run->window;
+    if (stage.options.verify) {
+        checkShareWindowShape(display, shareWindow, stage.scene.monitor);
+        // A private window that opens while the presentation is live.
+        run->host.openLateWindow();
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        expect(viewableWindowsOf(display, run->host.pid(), mainAppBundleID).size() == 2,
+               "a second private window opened while live");
+    }
+    if (!stage.options.screenPicture.empty()) {
+        // Move the share window off the other two so that one picture of the
+        // whole screen shows all three.
+        const auto& area = stage.scene.monitor.area;
+        XMoveWindow(display, shareWindow, area.x + area.width - 960 - 16, area.y + area.height - 600 - 16);
+        XSync(display, False);
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        const bool saved = grabWindow(display, DefaultRootWindow(display))
+                               .save(QString::fromStdString(stage.options.screenPicture), "PNG");
+        std::cout << "[standin] " << (saved ? "saved " : "could not save ") << stage.options.screenPicture
+                  << std::endl;
+    }
+    const QImage picture = shareWindowPicture(display, shareWindow, stage.options.screenshot);
+    if (stage.options.verify) {
+        // The host's window, where it ended up (a window manager may frame it).
+        const auto privateWindow = findWindowOf(display, run->host.pid(), mainAppBundleID);
+        const auto privateOnScreen = privateWindow ? rootArea(display, *privateWindow) : std::nullopt;
+        expect(privateOnScreen.has_value(), "the private window is on screen");
+        if (privateOnScreen) checkExclusion(display, stage.scene, picture, *privateOnScreen);
+        checkFittedPicture(display, shareWindow, stage.scene);
+    }
+    closeShareWindow(stage, *run);
+}
+
+// The main application dies, several times over: its share view must end
+// with status 0 each time, although its "stopped" line has no reader.
+void killHostRepeatedly(Stage& stage) {
+    for (int round = 1; round <= killHostRounds; ++round) {
+        std::cout << "[standin] round " << round << " of " << killHostRounds << std::endl;
+        std::optional<Run> run;
+        if (!launch(stage, run)) return;
+        waitLive(stage, *run, 0.2);
+        expectEndWithoutParent(*run, killHost(*run));
+    }
+}
+
+// The main application stops reading but lives on: the next line (here the
+// display-changed error) goes into a pipe without a reader.
+void closeReadEnd(Stage& stage) {
+    std::optional<Run> run;
+    if (!launch(stage, run)) return;
+    waitLive(stage, *run, 0.2);
+    run->host.closeStatusPipe();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    expect(switchMode(stage.scene.monitor), "the display mode was switched after the host closed its read end");
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    int status = 0;
+    expect(waitpid(run->host.pid(), &status, WNOHANG) == 0 && kill(run->host.shareView(), 0) == 0,
+           "the share view still runs 3 s after its error line met the closed pipe");
+    checkStoppedText(shareWindowPicture(stage.display, *run->window, stage.options.screenshot));
+    expectEndWithoutParent(*run, killHost(*run));
+}
+
+void terminationSignals(Stage& stage) {
+    for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
+        std::optional<Run> run;
+        if (!launch(stage, run)) return;
+        waitLive(stage, *run, 0.2);
+        kill(run->host.shareView(), number);
+        expectOrderlyEnd(*run, 5, std::string(sigabbrev_np(number)) + " while live");
+    }
+}
+
+void xkill(Stage& stage) {
+    std::optional<Run> run;
+    if (!launch(stage, run)) return;
+    waitLive(stage, *run, 0.2);
+    char command[64];
+    std::snprintf(command, sizeof command, "xkill -id 0x%lx >/dev/null", *run->window);
+    expect(std::system(command) == 0, "xkill killed the share window's client");
+    expectOrderlyEnd(*run, 5, "share window killed");
+}
+
+// Returns false: the display is gone with the server.
+bool xServerGone(Stage& stage) {
+    expect(stage.options.xServer.has_value(), "the X server's process is known");
+    std::optional<Run> run;
+    if (!stage.options.xServer || !launch(stage, run)) return true;
+    waitLive(stage, *run, 0.2);
+    kill(*stage.options.xServer, SIGKILL);
+    expectOrderlyEnd(*run, 5, "X server killed");
+    return false;
+}
+
+void randr(Stage& stage) {
+    std::optional<Run> run;
+    if (!launch(stage, run)) return;
+    waitLive(stage, *run, stage.options.hold);
+    // RandR traffic that changes no monitor: an output property set three
+    // times, and a mode made available without being used.
+    bool quiet = true;
+    for (long level = 1; level <= 3; ++level) {
+        changeOutputProperty(stage.display, stage.scene.monitor, level);
+        if (level == 2) expect(addMode(stage.scene.monitor), "a new mode was added to the output");
+        if (const auto line = run->reader.next(1.0)) quiet = false;
+    }
+    expect(quiet, "no line for 3 s after output property changes and a mode added");
+    checkPictureFollows(stage.display, *run->window, stage.scene);
+    expect(switchMode(stage.scene.monitor), "the display mode was switched");
+    const auto error = run->reader.waitFor("error", 10);
+    expect(error && error->message() == displayChanged, "the display-changed error");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const QImage picture = shareWindowPicture(stage.display, *run->window, stage.options.screenshot);
+    if (stage.options.verify) checkStoppedText(picture);
+    closeShareWindow(stage, *run);
+}
+
+void captureLost(Stage& stage) {
+    std::optional<Run> run;
+    if (!launch(stage, run)) return;
+    waitLive(stage, *run, stage.options.hold);
+    expect(breakCaptureConnection(stage.display, run->host.shareView()), "the capture's X connection was closed");
+    const auto error = run->reader.waitFor("error", 10);
+    expect(error && error->message() == captureStopped, "the capture-stopped error");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const QImage picture = shareWindowPicture(stage.display, *run->window, stage.options.screenshot);
+    if (stage.options.verify) checkStoppedText(picture);
+    closeShareWindow(stage, *run);
+}
+
+// A failure before any picture; the window stays open until it is closed.
+void failsAtStart(Stage& stage, const std::string& message, const std::string& what) {
+    std::optional<Run> run;
+    if (!launch(stage, run)) return;
+    const auto error = run->reader.waitFor("error", 15);
+    expect(error && error->message() == message, what);
+    closeShareWindow(stage, *run);
+}
+
+void wayland(Stage& stage) {
+    std::optional<Run> run;
+    if (!launch(stage, run)) return;
+    const auto line = run->reader.next(15);
+    expect(line && line->state() == "permission_required", "\"permission_required\" and nothing before it");
+    expect(!run->reader.next(1.5), "no other line while waiting for permission");
+    closeShareWindow(stage, *run);
 }
 
 int run(const Options& options) {
@@ -375,157 +397,47 @@ int run(const Options& options) {
         std::cerr << "velto-host-standin: no X display\n";
         return 1;
     }
-    Scene scene;
-    const auto monitor = standin::firstMonitor(display);
+    const auto monitor = firstMonitor(display);
     if (!monitor) {
         std::cerr << "velto-host-standin: no RandR monitor\n";
         return 1;
     }
-    scene.monitor = *monitor;
-    const unsigned long displayID =
+    Stage stage{options, display, {*monitor, None}, {}};
+    const Area& screen = monitor->area;
+    const Area ordinaryArea{screen.x + screen.width * 3 / 100, screen.y + screen.height * 5 / 100,
+                            screen.width * 45 / 100, screen.height * 45 / 100};
+    stage.plan.shareView = options.shareView;
+    stage.plan.displayID =
         options.scenario == "unknown-display" ? 0x7fffff00ul : options.displayID.value_or(monitor->displayID);
+    stage.plan.xClient = options.scenario != "not-x-client";
+    stage.plan.waylandSession = options.scenario == "wayland";
+    stage.plan.privateArea = {ordinaryArea.x + ordinaryArea.width * 3 / 10, ordinaryArea.y + ordinaryArea.height / 4,
+                              ordinaryArea.width * 4 / 10, ordinaryArea.height / 2};
+    stage.plan.lateArea = {ordinaryArea.x + ordinaryArea.width / 20, ordinaryArea.y + ordinaryArea.height * 6 / 10,
+                           ordinaryArea.width / 5, ordinaryArea.height * 3 / 10};
+    stage.plan.windowClass = mainAppBundleID;
+    stage.scene.ordinary = openOrdinaryWindow(display, ordinaryArea);
+    waitViewable(display, stage.scene.ordinary, 5);
 
-    const standin::Area& screen = monitor->area;
-    const standin::Area ordinaryArea{screen.x + screen.width * 3 / 100, screen.y + screen.height * 5 / 100,
-                                     screen.width * 45 / 100, screen.height * 45 / 100};
-    const standin::Area privateArea{ordinaryArea.x + ordinaryArea.width * 3 / 10,
-                                    ordinaryArea.y + ordinaryArea.height / 4, ordinaryArea.width * 4 / 10,
-                                    ordinaryArea.height / 2};
-    const standin::Area lateArea{ordinaryArea.x + ordinaryArea.width / 20, ordinaryArea.y + ordinaryArea.height * 6 / 10,
-                                 ordinaryArea.width / 5, ordinaryArea.height * 3 / 10};
-    scene.ordinary = standin::openOrdinaryWindow(display, ordinaryArea);
-    standin::waitViewable(display, scene.ordinary, 5);
+    bool displayAlive = true;
+    const std::map<std::string, std::function<void()>> scenarios{
+        {"close", [&] { closeScenario(stage); }},
+        {"kill-host", [&] { killHostRepeatedly(stage); }},
+        {"close-read-end", [&] { closeReadEnd(stage); }},
+        {"signals", [&] { terminationSignals(stage); }},
+        {"xkill", [&] { xkill(stage); }},
+        {"x-server-gone", [&] { displayAlive = xServerGone(stage); }},
+        {"randr", [&] { randr(stage); }},
+        {"capture-lost", [&] { captureLost(stage); }},
+        {"unknown-display", [&] { failsAtStart(stage, displayUnavailable, "the display-unavailable error"); }},
+        {"not-x-client", [&] { failsAtStart(stage, privateWindowsUnknown, "the private-windows error"); }},
+        {"wayland", [&] { wayland(stage); }},
+    };
+    const auto scenario = scenarios.find(options.scenario);
+    if (scenario == scenarios.end()) usage();
+    scenario->second();
 
-    int status[2], control[2];
-    if (pipe(status) != 0 || pipe(control) != 0) return 1;
-    const pid_t host = fork();
-    if (host == 0) {
-        close(status[0]);
-        close(control[0]);
-        close(ConnectionNumber(display));
-        runHost(options, displayID, privateArea, lateArea, status[1], control[1]);
-    }
-    close(status[1]);
-    close(control[1]);
-    pid_t shareView = 0;
-    if (read(control[0], &shareView, sizeof shareView) != sizeof shareView) {
-        std::cerr << "velto-host-standin: the host could not start the share view\n";
-        return 1;
-    }
-    close(control[0]);
-    std::cout << "[standin] host " << host << " started VeltoShareView " << shareView << " for display "
-              << displayID << std::endl;
-    StatusReader reader(status[0]);
-
-    const auto shareWindow = waitShareWindow(display, shareView);
-    expect(shareWindow.has_value(), "the share window is open with WM_CLASS class " + shareViewClass);
-
-    if (options.scenario == "close" || options.scenario == "kill-host" || options.scenario == "randr" ||
-        options.scenario == "capture-lost") {
-        const auto starting = reader.waitFor("starting", 15);
-        expect(starting && starting->integerValue("displayID") == (long long)displayID,
-               "\"starting\" names display " + std::to_string(displayID));
-        expect(starting && starting->integerValue("excludedApplicationCount").value_or(0) >= 2,
-               "\"starting\" excludes at least 2 applications");
-        expect(reader.waitFor("live", 15).has_value(), "\"live\" follows");
-        std::this_thread::sleep_for(std::chrono::duration<double>(options.hold));
-    }
-    if (options.scenario == "unknown-display") {
-        const auto error = reader.waitFor("error", 15);
-        expect(error && error->message() == displayUnavailable, "the display-unavailable error");
-    }
-    if (options.scenario == "wayland") {
-        const auto line = reader.next(15);
-        expect(line && line->state() == "permission_required", "\"permission_required\" and nothing before it");
-        expect(!reader.next(1.5), "no other line while waiting for permission");
-    }
-    if (options.scenario == "not-x-client") {
-        const auto error = reader.waitFor("error", 15);
-        expect(error && error->message() == privateWindowsUnknown, "the private-windows error");
-    }
-
-    if (options.scenario == "close" && shareWindow && options.verify) {
-        checkShareWindowShape(display, *shareWindow, scene.monitor);
-        // A private window that opens while the presentation is live.
-        kill(host, SIGUSR1);
-        std::this_thread::sleep_for(std::chrono::milliseconds(800));
-        expect(standin::viewableWindowsOf(display, host, mainAppBundleID).size() == 2,
-               "a second private window opened while live");
-    }
-    if (options.scenario == "close" && shareWindow && !options.screenPicture.empty()) {
-        // Move the share window off the other two so that one picture of the
-        // whole screen shows all three.
-        const auto& area = scene.monitor.area;
-        XMoveWindow(display, *shareWindow, area.x + area.width - 960 - 16, area.y + area.height - 600 - 16);
-        XSync(display, False);
-        std::this_thread::sleep_for(std::chrono::milliseconds(700));
-        const bool saved = standin::grabWindow(display, DefaultRootWindow(display))
-                               .save(QString::fromStdString(options.screenPicture), "PNG");
-        std::cout << "[standin] " << (saved ? "saved " : "could not save ") << options.screenPicture << std::endl;
-    }
-    if (options.scenario == "close" && shareWindow) {
-        const QImage picture = shareWindowPicture(display, *shareWindow, options.screenshot);
-        if (options.verify) {
-            // The host's window, where it ended up (a window manager may frame it).
-            const auto privateWindow = standin::findWindowOf(display, host, mainAppBundleID);
-            const auto privateOnScreen = privateWindow ? standin::rootArea(display, *privateWindow) : std::nullopt;
-            expect(privateOnScreen.has_value(), "the private window is on screen");
-            if (privateOnScreen) checkExclusion(display, scene, picture, *privateOnScreen);
-            checkFittedPicture(display, *shareWindow, scene);
-        }
-    }
-    if (options.scenario == "randr") {
-        expect(switchMode(*monitor), "the display mode was switched");
-        const auto error = reader.waitFor("error", 10);
-        expect(error && error->message() == displayChanged, "the display-changed error");
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        if (shareWindow) {
-            const QImage picture = shareWindowPicture(display, *shareWindow, options.screenshot);
-            if (options.verify) checkStoppedText(picture);
-        }
-    }
-
-    if (options.scenario == "capture-lost") {
-        expect(standin::breakCaptureConnection(display, shareView), "the capture's X connection was closed");
-        const auto error = reader.waitFor("error", 10);
-        expect(error && error->message() == captureStopped, "the capture-stopped error");
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        if (shareWindow) {
-            const QImage picture = shareWindowPicture(display, *shareWindow, options.screenshot);
-            if (options.verify) checkStoppedText(picture);
-        }
-    }
-
-    if (options.scenario == "kill-host") {
-        const auto killed = Clock::now();
-        kill(host, SIGKILL);
-        waitpid(host, nullptr, 0);
-        const auto stopped = reader.waitFor("stopped", 5);
-        const double after = std::chrono::duration<double>(Clock::now() - killed).count();
-        char description[96];
-        std::snprintf(description, sizeof description, "\"stopped\" %.2f s after the host was killed", after);
-        expect(stopped && after <= 1.6, description);
-        const auto exit = waitExit(shareView, 5);
-        expect(exit && WIFEXITED(*exit) && WEXITSTATUS(*exit) == 0,
-               "the share view ended with " + (exit ? exitDescription(*exit) : std::string("no end")));
-    } else {
-        if (shareWindow) {
-            standin::askToClose(display, *shareWindow);
-            std::cout << "[standin] asked the share window to close" << std::endl;
-        }
-        reader.drain(5);
-        const auto exit = waitExit(host, 5);
-        expect(exit && WIFEXITED(*exit) && WEXITSTATUS(*exit) == 0,
-               "the share view ended with " + (exit ? exitDescription(*exit) : std::string("no end")));
-    }
-    reader.drain(1);
-    const auto& lines = reader.lines();
-    expect(!lines.empty() && lines.back().state() == "stopped", "\"stopped\" is the last line");
-    long stoppedCount = 0;
-    for (const auto& line : lines) stoppedCount += line.state() == "stopped";
-    expect(stoppedCount == 1, "exactly one \"stopped\" line");
-
-    XCloseDisplay(display);
+    if (displayAlive) XCloseDisplay(display);
     std::cout << (failures == 0 ? "[standin] all checks passed" : "[standin] some checks FAILED") << std::endl;
     return failures == 0 ? 0 : 1;
 }
@@ -533,6 +445,7 @@ int run(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The host relays into a socket whose reader may be gone.
     signal(SIGPIPE, SIG_IGN);
     // A window that vanished between two requests is not a reason to stop checking.
     XSetErrorHandler([](::Display*, XErrorEvent*) { return 0; });

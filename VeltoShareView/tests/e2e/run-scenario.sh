@@ -37,7 +37,7 @@ if [ "$session" = openbox ]; then
   done
 fi
 
-args=(--share-view "$share_view" --scenario "$scenario" --verify)
+args=(--share-view "$share_view" --scenario "$scenario" --verify --x-server-pid "${pids[0]}")
 if [ -n "$shots" ]; then
   mkdir -p "$shots"
   args+=(--screenshot "$shots/$scenario-$session.png")
