@@ -80,7 +80,8 @@ std::optional<std::vector<std::string>> commandOf(GKeyFile* keyFile, const std::
 
 // Runs in the new process before it executes the program: it must not end
 // with this agent's session, and it must not inherit the agent's ignored
-// SIGPIPE (an ignored signal stays ignored across exec).
+// SIGPIPE (an ignored signal stays ignored across exec). GLib's forked child
+// happens to reset SIGPIPE as well; GLib does not promise it.
 void prepareChild(gpointer) {
     setsid();
     signal(SIGPIPE, SIG_DFL);
