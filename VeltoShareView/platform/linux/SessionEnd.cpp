@@ -40,7 +40,8 @@ void SessionEnd::holdTerminationSignals() {
     struct sigaction action {};
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    // Should the main thread be stuck, a second signal ends the process at once.
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
     for (const int number : terminationSignals) sigaction(number, &action, nullptr);
 }
 
