@@ -25,9 +25,10 @@ bool writeAll(int fd, const char* data, std::size_t size) {
 [[noreturn]] void execShareView(const HostPlan& plan, int statusWrite) {
     dup2(statusWrite, STDOUT_FILENO);
     close(statusWrite);
-    // A main application that never touched SIGPIPE; the stand-in ignores it,
-    // and an ignored signal would survive the exec.
-    signal(SIGPIPE, SIG_DFL);
+    // A main application that never touched these signals; the stand-in
+    // ignores SIGPIPE (and a shell may have ignored others), and an ignored
+    // signal would survive the exec.
+    for (const int number : {SIGPIPE, SIGINT, SIGTERM, SIGHUP}) signal(number, SIG_DFL);
     // On a Wayland session an X client cannot see every window.
     if (plan.waylandSession) setenv("WAYLAND_DISPLAY", "wayland-standin", 1);
     const std::string parent = std::to_string(getppid());

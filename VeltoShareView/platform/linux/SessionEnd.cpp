@@ -42,7 +42,12 @@ void SessionEnd::holdTerminationSignals() {
     sigemptyset(&action.sa_mask);
     // Should the main thread be stuck, a second signal ends the process at once.
     action.sa_flags = SA_RESTART | SA_RESETHAND;
-    for (const int number : terminationSignals) sigaction(number, &action, nullptr);
+    for (const int number : terminationSignals) {
+        // One ignored from the start (nohup, a background job) stays ignored.
+        struct sigaction previous {};
+        if (sigaction(number, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
+        sigaction(number, &action, nullptr);
+    }
 }
 
 SessionEnd::SessionEnd(std::function<void()> end) : end_(std::move(end)) {
@@ -55,8 +60,8 @@ SessionEnd::SessionEnd(std::function<void()> end) : end_(std::move(end)) {
         qtConnection = x11->connection();
     mainThread = std::this_thread::get_id();
     current = this;
-    // Handlers run last-registered first: this one runs before the ones
-    // registered so far, Qt's among them.
+    // Exit handlers and static destructors run last-registered first: this
+    // one runs before those registered so far, Qt's among them.
     static const bool registered = std::atexit(onExit) == 0;
     (void)registered;
 }

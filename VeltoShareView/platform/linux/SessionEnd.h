@@ -22,6 +22,7 @@ class SessionEnd final : public QObject {
 public:
     // From this call on a termination signal no longer ends the process: it is
     // held until a SessionEnd exists. Call it before the application object.
+    // Signals ignored at start stay ignored.
     static void holdTerminationSignals();
 
     // Main thread, with the application object alive. `end` runs on the main
