@@ -102,6 +102,12 @@ public:
         CFDictionaryRef session = CGSessionCopyCurrentDictionary();
         if (!session) return "no window server session: run it from a logged-in desktop";
         CFRelease(session);
+        // Covered by other windows, an accessory application is napped and the
+        // shared picture stutters; the mirror must keep its frame rate for as
+        // long as the process lives. Idle sleep stays the system's decision.
+        activity_ = [[NSProcessInfo processInfo]
+            beginActivityWithOptions:NSActivityUserInitiatedAllowingIdleSystemSleep | NSActivityLatencyCritical
+                              reason:@"Mirrors a display for a presentation"];
         applicationDelegate_ = [[VeltoApplicationDelegate alloc] initWithDelegate:std::move(delegate)];
         application().delegate = applicationDelegate_;
         [application() run];
@@ -188,6 +194,7 @@ public:
     }
 
 private:
+    id<NSObject> activity_ = nil;
     VeltoApplicationDelegate* applicationDelegate_ = nil;
     std::vector<std::pair<const ScreenParametersObserver*, VeltoScreenParametersObserver*>> screenObservers_;
 };

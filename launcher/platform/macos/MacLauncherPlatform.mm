@@ -47,7 +47,15 @@ public:
         [application() setActivationPolicy:NSApplicationActivationPolicyAccessory];
     }
 
+    // A status-item agent is napped as soon as it is idle, and its 20 ms poll
+    // is then stretched to seconds: the gesture would be missed. The activity
+    // lasts as long as the process. Not latency-critical: the poll's 5 ms
+    // tolerance is all the precision the gesture needs, and idle sleep stays
+    // the system's decision.
     int run() override {
+        activity_ = [[NSProcessInfo processInfo]
+            beginActivityWithOptions:NSActivityUserInitiatedAllowingIdleSystemSleep
+                              reason:@"Polls the keyboard for the right Option gesture"];
         [application() run];
         return 0;
     }
@@ -120,6 +128,9 @@ public:
         if (!path) return std::nullopt;
         return std::filesystem::path(*path);
     }
+
+private:
+    id<NSObject> activity_ = nil;
 };
 
 }  // namespace

@@ -83,10 +83,20 @@ extern "C" const NSRunLoopMode NSRunLoopCommonModes;
 - (void)addTimer:(NSTimer*)timer forMode:(NSRunLoopMode)mode;
 @end
 
+// An option set: in C++ a plain integer type beside its enumerators.
+typedef uint64_t NSActivityOptions;
+enum : NSActivityOptions {
+    NSActivityIdleSystemSleepDisabled = (1ULL << 20),
+    NSActivityUserInitiated = (0x00FFFFFFULL | NSActivityIdleSystemSleepDisabled),
+    NSActivityUserInitiatedAllowingIdleSystemSleep = (NSActivityUserInitiated & ~NSActivityIdleSystemSleepDisabled),
+    NSActivityLatencyCritical = 0xFF00000000ULL,
+};
+
 @interface NSProcessInfo : NSObject
 @property(class, readonly, strong) NSProcessInfo* processInfo;
 @property(readonly, copy) NSString* operatingSystemVersionString;
 @property(readonly) NSTimeInterval systemUptime;
+- (id<NSObject>)beginActivityWithOptions:(NSActivityOptions)options reason:(NSString*)reason;
 @end
 
 @interface NSURL : NSObject
