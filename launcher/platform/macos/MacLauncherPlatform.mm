@@ -90,9 +90,18 @@ public:
 
     std::shared_ptr<StatusItem> makeStatusItem() override { return makeMacStatusItem(); }
 
+    // NSBundle keeps the object it made for a URL for the life of the process:
+    // after the main application is replaced in place, an agent running all
+    // session would go on reading the old identifier. The information
+    // dictionary is read from disk at each call instead.
     std::optional<std::string> bundleIdentifierAt(const std::string& location) override {
-        NSBundle* bundle = [[NSBundle alloc] initWithURL:fileURL(location)];
-        return fromNSString(bundle.bundleIdentifier);
+        CFDictionaryRef info = CFBundleCopyInfoDictionaryForURL((__bridge CFURLRef)fileURL(location));
+        if (!info) return std::nullopt;
+        std::optional<std::string> identifier;
+        CFTypeRef value = CFDictionaryGetValue(info, kCFBundleIdentifierKey);
+        if (value && CFGetTypeID(value) == CFStringGetTypeID()) identifier = fromNSString((__bridge NSString*)value);
+        CFRelease(info);
+        return identifier;
     }
 
     std::optional<std::string> locationForApplication(const std::string& bundleIdentifier) override {

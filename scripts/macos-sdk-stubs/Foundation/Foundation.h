@@ -105,11 +105,6 @@ enum : NSActivityOptions {
 - (NSURL*)URLByAppendingPathComponent:(NSString*)pathComponent isDirectory:(BOOL)isDirectory;
 @end
 
-@interface NSBundle : NSObject
-- (instancetype)initWithURL:(NSURL*)url;
-@property(readonly, copy) NSString* bundleIdentifier;
-@end
-
 @interface NSFileManager : NSObject
 @property(class, readonly, strong) NSFileManager* defaultManager;
 @property(readonly, copy) NSURL* homeDirectoryForCurrentUser;
