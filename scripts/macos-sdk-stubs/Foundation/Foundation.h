@@ -41,6 +41,7 @@ typedef struct {
 @end
 
 @interface NSDictionary<KeyType, ObjectType> : NSObject
+- (ObjectType)objectForKey:(KeyType)aKey;
 @end
 
 @interface NSNumber : NSObject
@@ -56,6 +57,7 @@ typedef struct {
 typedef NSString* NSNotificationName;
 
 @interface NSNotification : NSObject
+@property(readonly, copy) NSDictionary* userInfo;
 @end
 
 @interface NSNotificationCenter : NSObject
