@@ -148,6 +148,7 @@ public:
                               reason:@"Mirrors a display for a presentation"];
         applicationDelegate_ = [[VeltoApplicationDelegate alloc] initWithDelegate:std::move(delegate)];
         application().delegate = applicationDelegate_;
+        endOnTerminationSignals();
         [application() run];
         return std::nullopt;
     }
@@ -184,6 +185,7 @@ public:
 
     std::shared_ptr<Window> makeWindow(const WindowConfiguration& configuration,
                                        std::weak_ptr<WindowDelegate> delegate) override {
+        windowDelegate_ = delegate;
         return makeMacWindow(configuration, std::move(delegate));
     }
 
@@ -232,6 +234,25 @@ public:
     }
 
 private:
+    // A parent or a session manager stops its child with these: they end the
+    // presentation as a closed window does, "stopped" last and status 0. The
+    // sources deliver on the main queue, which AppKit serves only after the
+    // launch has made the window. A signal ignored at start stays ignored.
+    void endOnTerminationSignals() {
+        for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
+            if (signal(number, SIG_IGN) == SIG_IGN) continue;
+            dispatch_source_t source =
+                dispatch_source_create(DISPATCH_SOURCE_TYPE_SIGNAL, uintptr_t(number), 0, dispatch_get_main_queue());
+            dispatch_source_set_event_handler(source, ^{
+                if (auto windowDelegate = windowDelegate_.lock()) windowDelegate->windowWillClose();
+            });
+            dispatch_resume(source);
+            signalSources_.push_back(source);
+        }
+    }
+
+    std::weak_ptr<WindowDelegate> windowDelegate_;
+    std::vector<dispatch_source_t> signalSources_;
     id<NSObject> activity_ = nil;
     VeltoApplicationDelegate* applicationDelegate_ = nil;
     std::vector<std::pair<const ScreenParametersObserver*, VeltoScreenParametersObserver*>> screenObservers_;
