@@ -30,10 +30,15 @@ public:
     void quitLauncher();
     void openVelto();
     void recordPhase(std::string_view phase);
+    // Whether a poll could accept the gesture while the keyboard stays as it
+    // is; when not, and the platform reports keyboard changes, the poll rests.
+    bool canFireBeforeKeyboardChanges() const;
 
 private:
     explicit Launcher(LauncherPlatform& platform);
 
+    void startPolling();
+    void keyboardChanged();
     std::optional<std::string> findMainApplication();
     void finishOpening(const std::optional<OpenError>& error);
 
@@ -41,6 +46,7 @@ private:
     std::shared_ptr<Timer> pollTimer;
     bool launching = false;
     std::shared_ptr<StatusItem> statusItem;
+    bool keyboardWatched = false;  // the platform reports every keyboard change
     LauncherPlatform& platform;
 };
 
