@@ -65,17 +65,26 @@ X11Keyboard::~X11Keyboard() {
     if (display) XCloseDisplay(display);
 }
 
+std::string X11Keyboard::displayName() const { return display ? DisplayString(display) : ""; }
+
 int X11Keyboard::connectionNumber() const { return display ? ConnectionNumber(display) : -1; }
 
-void X11Keyboard::readEvents() { drainEvents(QueuedAfterReading); }
+void X11Keyboard::readEvents() {
+    if (drainEvents(QueuedAfterReading) && onChange) onChange();
+}
 
 std::uint64_t X11Keyboard::modifierFlags() {
     drainEvents(QueuedAlready);
+    if (display && !reportsKeyEvents()) readHeldKeys();
     return heldKeyFlags | (capsLockLocked ? capsLockFlag : 0);
 }
 
+// X auto-repeat types on while a key is held but makes no raw events, so a
+// held non-modifier key counts as typing at every reading, as the repeated
+// key-downs would on a system that counts them.
 std::uint32_t X11Keyboard::keyDownCount() {
     drainEvents(QueuedAlready);
+    if (nonModifierKeyHeld) ++keyPresses;
     return keyPresses;
 }
 
@@ -114,32 +123,47 @@ void X11Keyboard::readKeyboardMapping() {
     XkbFreeKeyboard(keyboard, 0, True);
 }
 
-// One round trip, made only when key events have arrived: an idle poll makes
-// no system call, costs the X server nothing and allocates nothing.
+// One round trip, made only when key events have arrived (or at every poll
+// without XInput 2): an idle poll makes no system call, costs the X server
+// nothing and allocates nothing.
 void X11Keyboard::readHeldKeys() {
     char keys[32] = {};
     XQueryKeymap(display, keys);
     std::uint64_t flags = 0;
+    bool typingKeyHeld = false;
     for (int byte = 0; byte < 32; ++byte) {
         const auto bits = static_cast<unsigned char>(keys[byte]);
+        // Without raw events, a key found down that was up at the last
+        // reading is the only sign of a press.
+        const auto newlyDown = static_cast<unsigned char>(bits & ~heldKeys[byte]);
+        heldKeys[byte] = bits;
         if (bits == 0) continue;
         for (int bit = 0; bit < 8; ++bit) {
-            if (bits & (1u << bit)) flags |= flagsOfKey[byte * 8 + bit];
+            if (!(bits & (1u << bit))) continue;
+            const int keycode = byte * 8 + bit;
+            flags |= flagsOfKey[keycode];
+            if (isModifierKey[keycode]) continue;
+            typingKeyHeld = true;
+            if (!reportsKeyEvents() && (newlyDown & (1u << bit))) ++keyPresses;
         }
     }
     heldKeyFlags = flags;
+    nonModifierKeyHeld = typingKeyHeld;
 }
 
-void X11Keyboard::drainEvents(int queueMode) {
-    if (!display) return;
+bool X11Keyboard::drainEvents(int queueMode) {
+    if (!display) return false;
+    bool changed = false;
     // The key-state query can bring in further events; they are handled
     // before returning, since the socket will not report them again.
     while (XEventsQueued(display, queueMode) > 0) {
         bool keysChanged = false;
         while (XEventsQueued(display, QueuedAlready) > 0) keysChanged |= handleNextEvent();
         if (keysChanged) readHeldKeys();
+        changed |= keysChanged;
         queueMode = QueuedAlready;
     }
+    return changed;
 }
 
 bool X11Keyboard::handleNextEvent() {
@@ -148,8 +172,10 @@ bool X11Keyboard::handleNextEvent() {
     XGenericEventCookie& cookie = event.xcookie;
     if (cookie.type == GenericEvent && cookie.extension == inputOpcode) {
         if (!XGetEventData(display, &cookie)) return false;
-        const auto keycode = static_cast<unsigned>(static_cast<XIRawEvent*>(cookie.data)->detail) & 0xff;
+        const auto* raw = static_cast<XIRawEvent*>(cookie.data);
+        const auto keycode = static_cast<unsigned>(raw->detail) & 0xff;
         if (cookie.evtype == XI_RawKeyPress && !isModifierKey[keycode]) ++keyPresses;
+        keyEventTime = raw->time;
         XFreeEventData(display, &cookie);
         return true;
     }
