@@ -91,7 +91,12 @@ def write_png(path, width, height, argb):
                   + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
 
 
-def check_status_menu(agent, keyboard, bus, icon_png):
+def raw_labels(menu):
+    _, (_, _, children) = menu.GetLayout(0, -1, dbus.Array([], signature="s"), dbus_interface=MENU)
+    return [str(properties.get("label", "")) for _, properties, _ in children]
+
+
+def check_status_menu(agent, keyboard, bus, icon_png, bundle_id):
     watcher = bus.get_object(WATCHER, "/StatusNotifierWatcher")
 
     def registered_items():
@@ -103,6 +108,10 @@ def check_status_menu(agent, keyboard, bus, icon_png):
     item = bus.get_object(items[0], "/StatusNotifierItem")
     properties = item.GetAll(ITEM, dbus_interface=PROPERTIES)
     expect(properties["Title"] == TITLE, "title %r" % properties["Title"])
+    # A click opens the menu; the item is named after the launcher.
+    is_menu = properties["ItemIsMenu"]
+    expect(isinstance(is_menu, dbus.Boolean) and is_menu, "ItemIsMenu %r" % is_menu)
+    expect(properties["Id"] == bundle_id + ".launcher", "Id %r" % properties["Id"])
     expect(properties["ToolTip"][2] == TOOLTIP, "tooltip %r" % (properties["ToolTip"],))
     pixmaps = properties["IconPixmap"]
     expect(len(pixmaps) > 0, "the item has no icon")
@@ -113,6 +122,8 @@ def check_status_menu(agent, keyboard, bus, icon_png):
     menu = bus.get_object(items[0], str(properties["Menu"]))
     entries = menu_entries(menu)
     expect([label for _, label in entries] == [OPEN_TITLE, None, QUIT_TITLE], "menu %s" % entries)
+    # Exactly as the user reads it: no access-key marker anywhere.
+    expect(raw_labels(menu)[0] == OPEN_TITLE, "raw first label %r" % raw_labels(menu)[0])
 
     click(menu, entries[0][0])
     expect(agent.wait_for_phase("velto-opened"), "phases %s" % agent.phases())
@@ -158,7 +169,7 @@ def main():
                       bus_address=session.address)
         if not agent.wait_for_phase("ready"):
             raise Failure("the agent never recorded ready")
-        check_status_menu(agent, keyboard, bus, arguments.icon_png)
+        check_status_menu(agent, keyboard, bus, arguments.icon_png, arguments.bundle_id)
         print("status menu: passed")
         return 0
     except Failure as failure:
