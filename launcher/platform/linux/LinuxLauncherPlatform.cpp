@@ -126,7 +126,10 @@ public:
         QMetaObject::invokeMethod(&mainContext, [work = std::move(work)] { work(); }, Qt::QueuedConnection);
     }
 
-    std::shared_ptr<StatusItem> makeStatusItem() override { return std::make_shared<TrayStatusItem>(launcherBundleID); }
+    // A menu choice is a user action too: its time goes with an opening it starts.
+    std::shared_ptr<StatusItem> makeStatusItem() override {
+        return std::make_shared<TrayStatusItem>(launcherBundleID, [this] { keyboard->noteUserActionNow(); });
+    }
 
     std::optional<std::string> bundleIdentifierAt(const std::string& location) override {
         return desktopEntryIdentifier(location);
@@ -138,14 +141,14 @@ public:
 
     // A new process is started every time, which also covers the request for
     // a new instance. Bringing its window to the front is the window
-    // manager's part; the startup identifier carries the time of the key
-    // event that completed the gesture, which lets the window past the
-    // manager's focus-stealing prevention.
+    // manager's part; the startup identifier carries the time of the user's
+    // action (the key event that completed the gesture, or the menu choice),
+    // which lets the window past the manager's focus-stealing prevention.
     void openApplication(const std::string& location, const OpenConfiguration& configuration,
                          OpenCompletion completion) override {
         std::map<std::string, std::string> environment;
         if (configuration.activates) {
-            environment["DESKTOP_STARTUP_ID"] = startupIdentifier(keyboard->lastKeyEventTime());
+            environment["DESKTOP_STARTUP_ID"] = startupIdentifier(keyboard->lastUserTime());
         }
         auto error = launchDesktopEntry(location, configuration.arguments, environment);
         postToMain([completion = std::move(completion), error = std::move(error)] {

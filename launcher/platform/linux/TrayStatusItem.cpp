@@ -45,7 +45,8 @@ QString literalMenuText(const std::string& title) {
 
 }  // namespace
 
-TrayStatusItem::TrayStatusItem(const std::string& id) {
+TrayStatusItem::TrayStatusItem(const std::string& id, std::function<void()> beforeAction)
+    : beforeAction(std::move(beforeAction)) {
     if (StatusNotifierItem::hostAvailable()) {
         notifierItem = std::make_unique<StatusNotifierItem>(QString::fromStdString(id), [this](int x, int y) {
             if (menu) menu->popup(QPoint(x, y));
@@ -86,7 +87,8 @@ void TrayStatusItem::setMenu(std::vector<MenuEntry> entries) {
             continue;
         }
         auto run = std::make_shared<std::function<void()>>(std::move(entry.action));
-        const auto runAction = [run] {
+        const auto runAction = [run, before = beforeAction] {
+            if (before) before();
             if (*run) (*run)();
         };
         QAction* action = newMenu->addAction(literalMenuText(entry.title));

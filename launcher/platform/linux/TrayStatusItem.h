@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QSystemTrayIcon>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,8 +18,9 @@ namespace velto::launcher {
 
 class TrayStatusItem final : public StatusItem, private StatusButton {
 public:
-    // `id` names the item to status-notifier hosts.
-    explicit TrayStatusItem(const std::string& id);
+    // `id` names the item to status-notifier hosts; `beforeAction` runs
+    // before the action of every menu entry.
+    TrayStatusItem(const std::string& id, std::function<void()> beforeAction);
 
     StatusButton* button() override { return this; }
     void setMenu(std::vector<MenuEntry> entries) override;
@@ -27,6 +29,7 @@ private:
     void setTitle(const std::string& title) override;
     void setToolTip(const std::string& toolTip) override;
 
+    std::function<void()> beforeAction;
     std::unique_ptr<QMenu> menu;  // outlives the icon that shows it
     std::unique_ptr<StatusNotifierItem> notifierItem;
     std::unique_ptr<QSystemTrayIcon> trayIcon;  // only without a status-notifier host

@@ -1,6 +1,7 @@
 #include "X11Keyboard.h"
 
 #include <X11/XKBlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XInput2.h>
@@ -63,6 +64,26 @@ X11Keyboard::X11Keyboard() {
 
 X11Keyboard::~X11Keyboard() {
     if (display) XCloseDisplay(display);
+}
+
+// The X server has no clock to read; an empty append to a property of our
+// own window comes back as a PropertyNotify stamped with the server's time.
+void X11Keyboard::noteUserActionNow() {
+    if (!display) return;
+    if (!timeWindow) {
+        XSetWindowAttributes attributes{};
+        attributes.event_mask = PropertyChangeMask;
+        timeWindow = XCreateWindow(display, DefaultRootWindow(display), -1, -1, 1, 1, 0, 0, InputOnly, CopyFromParent,
+                                   CWEventMask, &attributes);
+        timeAtom = XInternAtom(display, "_VELTO_LAUNCHER_TIME", False);
+    }
+    XChangeProperty(display, timeWindow, timeAtom, XA_STRING, 8, PropModeAppend, nullptr, 0);
+    XEvent event;
+    XWindowEvent(display, timeWindow, PropertyChangeMask, &event);
+    userTime = event.xproperty.time;
+    // Key events read along the way wait in the queue, where the socket
+    // would never report them.
+    readEvents();
 }
 
 std::string X11Keyboard::displayName() const { return display ? DisplayString(display) : ""; }
@@ -175,7 +196,7 @@ bool X11Keyboard::handleNextEvent() {
         const auto* raw = static_cast<XIRawEvent*>(cookie.data);
         const auto keycode = static_cast<unsigned>(raw->detail) & 0xff;
         if (cookie.evtype == XI_RawKeyPress && !isModifierKey[keycode]) ++keyPresses;
-        keyEventTime = raw->time;
+        userTime = raw->time;
         XFreeEventData(display, &cookie);
         return true;
     }

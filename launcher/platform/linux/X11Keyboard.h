@@ -41,8 +41,12 @@ public:
     // Keys typed since start, wrapping at 2^32: presses of non-modifier
     // keys, and one more for every reading that finds such a key held down.
     std::uint32_t keyDownCount();
-    // The X server time of the latest key event; 0 before the first.
-    unsigned long lastKeyEventTime() const { return keyEventTime; }
+    // The X server time of the latest user action: the latest key event, or
+    // the moment of the latest noteUserActionNow(); 0 before the first.
+    unsigned long lastUserTime() const { return userTime; }
+    // Records the server's time now as that of a user action seen elsewhere
+    // (a click in the status menu). One round trip.
+    void noteUserActionNow();
 
 private:
     void selectEvents();
@@ -62,7 +66,9 @@ private:
     bool nonModifierKeyHeld = false;
     std::array<unsigned char, 32> heldKeys{};
     std::uint32_t keyPresses = 0;
-    unsigned long keyEventTime = 0;
+    unsigned long userTime = 0;
+    unsigned long timeWindow = 0;  // an unmapped window whose property changes tell the time
+    unsigned long timeAtom = 0;
     std::function<void()> onChange;
     // Per keycode: the flags the key contributes while down, and whether a
     // press of it is a modifier change rather than typing.

@@ -8,6 +8,7 @@ status_menu_e2e.py --launcher PATH --phase-tap PATH --bundle-id ID [--icon-png P
 
 import argparse
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -130,6 +131,10 @@ def check_status_menu(agent, keyboard, bus, icon_png, bundle_id):
     expect(wait_until(lambda: agent.starts(), 3), "the recorder never ran")
     expect(agent.starts() == [["--start-listening"]], "recorder runs %s" % agent.starts())
     expect(agent.phases() == ["ready", "opening-velto", "velto-opened"], "phases %s" % agent.phases())
+    # No key has been pressed yet: the time in the startup identifier is
+    # that of the menu choice.
+    expect(wait_until(lambda: agent.startup_ids(), 3), "no startup identifier recorded")
+    expect(re.search(r"_TIME[1-9]\d*$", agent.startup_ids()[0]), "startup ids %s" % agent.startup_ids())
 
     # The host opens the menu; the poll goes on meanwhile.
     menu.AboutToShow(dbus.Int32(0), dbus_interface=MENU)
