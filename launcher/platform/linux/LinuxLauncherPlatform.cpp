@@ -72,6 +72,11 @@ std::string startupIdentifier(unsigned long userTime) {
            "_TIME" + std::to_string(userTime);
 }
 
+bool isWaylandSession() {
+    const char* sessionType = std::getenv("XDG_SESSION_TYPE");
+    return std::getenv("WAYLAND_DISPLAY") || (sessionType && std::string(sessionType) == "wayland");
+}
+
 class LinuxLauncherPlatform final : public LauncherPlatform {
 public:
     explicit LinuxLauncherPlatform(std::unique_ptr<X11Keyboard> openedKeyboard)
@@ -148,7 +153,13 @@ public:
                          OpenCompletion completion) override {
         std::map<std::string, std::string> environment;
         if (configuration.activates) {
-            environment["DESKTOP_STARTUP_ID"] = startupIdentifier(keyboard->lastUserTime());
+            const std::string identifier = startupIdentifier(keyboard->lastUserTime());
+            keyboard->broadcastStartupMessage("new: ID=" + identifier + " NAME=Velto SCREEN=" +
+                                              std::to_string(keyboard->screenNumber()));
+            environment["DESKTOP_STARTUP_ID"] = identifier;
+            // A Wayland compositor knows the sequence just announced through
+            // Xwayland as an activation token for the program's own windows.
+            if (isWaylandSession()) environment["XDG_ACTIVATION_TOKEN"] = identifier;
         }
         auto error = launchDesktopEntry(location, configuration.arguments, environment);
         postToMain([completion = std::move(completion), error = std::move(error)] {
@@ -193,8 +204,7 @@ std::unique_ptr<LauncherPlatform> makeLauncherPlatform() {
                      keyboard->displayName().c_str());
         std::exit(0);
     }
-    const char* sessionType = std::getenv("XDG_SESSION_TYPE");
-    if (std::getenv("WAYLAND_DISPLAY") || (sessionType && std::string(sessionType) == "wayland")) {
+    if (isWaylandSession()) {
         std::fputs("VeltoLauncher: this is a Wayland session; the keyboard is visible through Xwayland only while "
                    "an X11 window has the focus, so the shortcut works only then.\n",
                    stderr);

@@ -70,13 +70,7 @@ X11Keyboard::~X11Keyboard() {
 // own window comes back as a PropertyNotify stamped with the server's time.
 void X11Keyboard::noteUserActionNow() {
     if (!display) return;
-    if (!timeWindow) {
-        XSetWindowAttributes attributes{};
-        attributes.event_mask = PropertyChangeMask;
-        timeWindow = XCreateWindow(display, DefaultRootWindow(display), -1, -1, 1, 1, 0, 0, InputOnly, CopyFromParent,
-                                   CWEventMask, &attributes);
-        timeAtom = XInternAtom(display, "_VELTO_LAUNCHER_TIME", False);
-    }
+    makeOwnWindow();
     XChangeProperty(display, timeWindow, timeAtom, XA_STRING, 8, PropModeAppend, nullptr, 0);
     XEvent event;
     XWindowEvent(display, timeWindow, PropertyChangeMask, &event);
@@ -87,6 +81,8 @@ void X11Keyboard::noteUserActionNow() {
 }
 
 std::string X11Keyboard::displayName() const { return display ? DisplayString(display) : ""; }
+
+int X11Keyboard::screenNumber() const { return display ? DefaultScreen(display) : 0; }
 
 int X11Keyboard::connectionNumber() const { return display ? ConnectionNumber(display) : -1; }
 
@@ -107,6 +103,39 @@ std::uint32_t X11Keyboard::keyDownCount() {
     drainEvents(QueuedAlready);
     if (nonModifierKeyHeld) ++keyPresses;
     return keyPresses;
+}
+
+void X11Keyboard::makeOwnWindow() {
+    if (timeWindow) return;
+    XSetWindowAttributes attributes{};
+    attributes.event_mask = PropertyChangeMask;
+    timeWindow = XCreateWindow(display, DefaultRootWindow(display), -1, -1, 1, 1, 0, 0, InputOnly, CopyFromParent,
+                               CWEventMask, &attributes);
+    timeAtom = XInternAtom(display, "_VELTO_LAUNCHER_TIME", False);
+}
+
+// The startup-notification protocol: the message with its final NUL, in
+// pieces of 20 bytes, the first as _NET_STARTUP_INFO_BEGIN, the rest as
+// _NET_STARTUP_INFO, from a window of the sender's own.
+void X11Keyboard::broadcastStartupMessage(const std::string& message) {
+    if (!display) return;
+    makeOwnWindow();
+    const Atom begin = XInternAtom(display, "_NET_STARTUP_INFO_BEGIN", False);
+    const Atom more = XInternAtom(display, "_NET_STARTUP_INFO", False);
+    const std::size_t length = message.size() + 1;
+    for (std::size_t offset = 0; offset < length; offset += 20) {
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.display = display;
+        event.xclient.window = timeWindow;
+        event.xclient.message_type = offset == 0 ? begin : more;
+        event.xclient.format = 8;
+        for (std::size_t i = 0; i < 20 && offset + i < length; ++i) {
+            event.xclient.data.b[i] = offset + i < message.size() ? message[offset + i] : '\0';
+        }
+        XSendEvent(display, DefaultRootWindow(display), False, PropertyChangeMask, &event);
+    }
+    XFlush(display);
 }
 
 void X11Keyboard::selectEvents() {

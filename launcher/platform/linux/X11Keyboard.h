@@ -25,6 +25,7 @@ public:
     bool isOpen() const { return display != nullptr; }
     // The display's name as the connection was made, e.g. ":0.0".
     std::string displayName() const;
+    int screenNumber() const;
     // Whether every key press and release arrives as an event. Without that
     // (no XInput 2), every reading asks the server for its key state.
     bool reportsKeyEvents() const { return inputOpcode >= 0; }
@@ -47,8 +48,12 @@ public:
     // Records the server's time now as that of a user action seen elsewhere
     // (a click in the status menu). One round trip.
     void noteUserActionNow();
+    // Sends one startup-notification message ("new: ID=…") to the screen's
+    // root window, over this connection, the agent's only one of its own.
+    void broadcastStartupMessage(const std::string& message);
 
 private:
+    void makeOwnWindow();
     void selectEvents();
     void readKeyboardMapping();
     void readHeldKeys();

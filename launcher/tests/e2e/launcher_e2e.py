@@ -88,6 +88,18 @@ def case_second_agent_ends_at_once(agent, keyboard):
     expect_opened_once(agent)
 
 
+def case_wayland_session(agent, keyboard):
+    # Said once at start; the opened program also gets an activation token.
+    lines = agent.stderr_lines()
+    expect(len(lines) == 1 and "Wayland" in lines[0] and "Xwayland" in lines[0], "stderr %s" % lines)
+    keyboard.hold(GESTURE, HOLD)
+    expect_opened_once(agent)
+    expect(wait_until(lambda: agent.activation_tokens(), 3), "no activation token recorded")
+    ids, tokens = agent.startup_ids(), agent.activation_tokens()
+    expect(tokens == ids and tokens[0], "startup ids %s, activation tokens %s" % (ids, tokens))
+    expect(agent.stderr_lines() == lines, "stderr %s" % agent.stderr_lines())
+
+
 STALE_TEMPORARY = ".launcher-state.json.999999999.123456789.1.tmp"
 UNRELATED_FILES = ["notes.tmp", ".launcher-state.json.tmp", "launcher-state.json.999999999.1.1.tmp"]
 
@@ -192,8 +204,10 @@ CASES = {
     "held-letter": (case_held_letter_then_right_alt, RECORDER),
     "second-agent": (case_second_agent_ends_at_once, RECORDER),
     "stale-temporary": (case_stale_temporary_file_removed, RECORDER),
+    "wayland-session": (case_wayland_session, RECORDER),
 }
 BEFORE_START = {"stale-temporary": leave_stale_files}
+EXTRA_ENVIRONMENT = {"wayland-session": {"WAYLAND_DISPLAY": "wayland-velto-test"}}
 
 
 def run_without_display(arguments):
@@ -234,7 +248,8 @@ def main():
     try:
         keyboard = Keyboard(server.display)
         agent = Agent(arguments.launcher, arguments.phase_tap, arguments.bundle_id, server.display, exec_line,
-                      before_start=BEFORE_START.get(arguments.case))
+                      before_start=BEFORE_START.get(arguments.case),
+                      extra_environment=EXTRA_ENVIRONMENT.get(arguments.case))
         if not agent.wait_for_phase("ready"):
             raise Failure("the agent never recorded ready")
         run_case(agent, keyboard)

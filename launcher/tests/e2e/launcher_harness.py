@@ -116,7 +116,7 @@ class Agent:
     """One VeltoLauncher run in a private home, with the records it leaves."""
 
     def __init__(self, launcher, phase_tap, bundle_id, display, exec_line=None, bus_address=None,
-                 before_start=None):
+                 before_start=None, extra_environment=None):
         self.launcher = launcher
         self.root = tempfile.TemporaryDirectory(prefix="velto-launcher-e2e-")
         base = self.root.name
@@ -148,6 +148,7 @@ class Agent:
             "VELTO_PHASE_TAP": self.phase_log,
             "VELTO_RECORDER_LOG": self.recorder_log,
         }
+        environment.update(extra_environment or {})
         if before_start:
             before_start(self)
         self.stderr = open(self.stderr_path, "w")
@@ -185,6 +186,10 @@ class Agent:
     def startup_ids(self):
         """DESKTOP_STARTUP_ID as each of the recorder's runs found it."""
         return [fields[0] if fields else "" for fields in self._recorded("startup-id")]
+
+    def activation_tokens(self):
+        """XDG_ACTIVATION_TOKEN as each of the recorder's runs found it."""
+        return [fields[0] if fields else "" for fields in self._recorded("activation-token")]
 
     def stderr_lines(self):
         with open(self.stderr_path) as text:
