@@ -143,7 +143,11 @@ void X11Keyboard::selectEvents() {
     int firstError = 0;
     int major = 2;
     int minor = 2;
-    if (XQueryExtension(display, "XInputExtension", &inputOpcode, &firstEvent, &firstError) &&
+    // XInput 2 events travel as generic events: without that extension none
+    // would arrive, whatever XInput itself answers.
+    int genericOpcode = 0;
+    if (XQueryExtension(display, "Generic Event Extension", &genericOpcode, &firstEvent, &firstError) &&
+        XQueryExtension(display, "XInputExtension", &inputOpcode, &firstEvent, &firstError) &&
         XIQueryVersion(display, &major, &minor) == Success) {
         unsigned char mask[XIMaskLen(XI_LASTEVENT)] = {};
         XISetMask(mask, XI_RawKeyPress);

@@ -16,11 +16,11 @@ RECORD_SEPARATOR = "\x1e"
 
 
 class XServer:
-    def __init__(self):
+    def __init__(self, extra_arguments=()):
         read_end, write_end = os.pipe()
         self.process = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-noreset", "-nolisten", "tcp",
-             "-screen", "0", "320x240x24"],
+             "-screen", "0", "320x240x24", *extra_arguments],
             pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         number = b""
