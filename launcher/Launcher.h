@@ -1,5 +1,6 @@
 #pragma once
-// The launcher agent: polls the keyboard 50 times a second, opens the main
+// The launcher agent: polls the keyboard 50 times a second (resting, where the
+// platform reports keyboard changes, while no poll could fire), opens the main
 // application with "--start-listening" when right Option is held alone, and
 // offers the same action and a quit item in its status menu. Everything runs
 // on the main thread; the platform is reached only through LauncherPlatform.
