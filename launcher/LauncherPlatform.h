@@ -108,7 +108,9 @@ public:
     virtual std::optional<std::filesystem::path> stateDirectory() = 0;
 };
 
-// Defined once per platform layer.
+// Defined once per platform layer. It may end the process instead, when the
+// agent cannot or need not run (on Linux: no X display, or another agent
+// already serving the display).
 std::unique_ptr<LauncherPlatform> makeLauncherPlatform();
 
 }  // namespace velto::launcher

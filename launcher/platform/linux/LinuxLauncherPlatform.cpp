@@ -1,5 +1,6 @@
 // The launcher on a Linux X11 desktop: Qt runs the application, its timer and
-// the tray item; Xlib reads the keyboard; GLib opens desktop entries.
+// the tray item; Xlib reads the keyboard and tells of its changes; GLib opens
+// desktop entries.
 
 #include "AgentLock.h"
 #include "DesktopEntryWorkspace.h"
