@@ -91,6 +91,29 @@ TEST_F(DesktopEntryWorkspaceTest, IdentifierIsTheFileNameOfAReadableEntry) {
     EXPECT_EQ(desktopEntryIdentifier((root / "elsewhere" / "absent.desktop").string()), std::nullopt);
 }
 
+// What the install location holds must be an application the user kept;
+// anything else must leave the choice to the XDG lookup.
+TEST_F(DesktopEntryWorkspaceTest, OnlyAKeptApplicationHasAnIdentifier) {
+    const struct {
+        const char* name;
+        std::string text;
+        bool hasIdentifier;
+    } cases[] = {
+        {"application", entryWithExec("true"), true},
+        {"application, Hidden=false", entryWithExec("true") + "Hidden=false\n", true},
+        {"hidden application", entryWithExec("true") + "Hidden=true\n", false},
+        {"link", "[Desktop Entry]\nType=Link\nName=Velto\nURL=https://example.org/\n", false},
+        {"directory", "[Desktop Entry]\nType=Directory\nName=Velto\n", false},
+        {"no type", "[Desktop Entry]\nName=Velto\nExec=true\n", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto path = root / "install-location" / "org.example.Kept.desktop";
+        writeFile(path, c.text);
+        EXPECT_EQ(desktopEntryIdentifier(path.string()).has_value(), c.hasIdentifier);
+    }
+}
+
 struct FieldCodeCase {
     const char* name;
     std::vector<std::string> arguments;
