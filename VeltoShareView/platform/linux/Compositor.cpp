@@ -140,10 +140,16 @@ void Compositor::handleEvent(const XEvent& event) {
         }
         return;
     }
-    if (!isStructureEvent(event.type) && event.type != shapeEventBase_ + ShapeNotify) return;
+    const bool shapeChanged = event.type == shapeEventBase_ + ShapeNotify;
+    if (!isStructureEvent(event.type) && !shapeChanged) return;
     judge_->observe(event);
     treeChanged_ = true;
     pictureChanged_ = true;
+    // Reported on the root: a top-level window came, went, moved or was
+    // restacked. Its own pixmap holds no other program's pixels, so the frame
+    // in hand stays good. Reported anywhere below (the parent of the window
+    // that changed), the change may be inside a painted top-level window.
+    if (shapeChanged || event.xany.window != connection_->root()) nestedChange_ = true;
     if (event.type == DestroyNotify) {
         // The damage object went with the window.
         damages_.erase(event.xdestroywindow.window);
@@ -357,20 +363,21 @@ std::shared_ptr<CapturedFrame> Compositor::nextFrame() {
     // into a public one between the judgement and the paint would show.
     // Every such change is a structure event on a window selected during the
     // judgement, and the server sends it before its answer to the paint's
-    // sync: a frame during which one arrived is not handed out, and is
-    // painted again from a new judgement. A server grab would close the same
+    // sync: a frame during which one arrived below the root is not handed
+    // out, and is painted again from a new judgement. A server grab would close the same
     // gap but stall every other client of the desktop at up to 30 frames a
     // second; a discarded frame costs only this process.
     for (int attempt = 0; attempt < paintAttempts; ++attempt) {
         if (treeChanged_) {
             treeChanged_ = false;
+            nestedChange_ = false;
             rebuildScene();
         }
         pictureChanged_ = false;
         const bool painted = paintFrame(*slot);
         drainEvents();
         if (connection_->broken()) return nullptr;
-        if (painted && !treeChanged_) return std::make_shared<CapturedFrame>(std::move(slot), frameStatusComplete);
+        if (painted && !nestedChange_) return std::make_shared<CapturedFrame>(std::move(slot), frameStatusComplete);
         // A failed paint may stem from a window that just went; judge afresh.
         treeChanged_ = true;
     }

@@ -92,6 +92,7 @@ private:
     int pointerX_ = -1, pointerY_ = -1;
 
     bool treeChanged_ = true;
+    bool nestedChange_ = false;  // since the last judgement, below the root
     bool pictureChanged_ = true;
     bool cursorChanged_ = true;
 };
