@@ -106,8 +106,9 @@ bool ExclusionJudge::gatherWindow(Window window, const XWindowAttributes& attrib
     facts.width = attributes.width;
     facts.height = attributes.height;
     facts.border = attributes.border_width;
+    facts.overrideRedirect = attributes.override_redirect;
     const bool boundary = parent < 0 || tree[std::size_t(parent)].client != facts.client;
-    if (boundary && facts.viewable) {
+    if (boundary) {
         // Where one program's windows begin: a top-level window, a client
         // window inside a frame, a window embedded into another program's.
         const auto managed = hasProperty(display_, window, wmState_);

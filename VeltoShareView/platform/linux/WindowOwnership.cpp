@@ -62,13 +62,11 @@ void foreignWindows(const std::vector<WindowFacts>& tree, int index, ResourceID 
     }
 }
 
-// Outermost viewable windows of excluded clients at or below `index`.
+// Outermost windows of excluded clients below `index`.
 void excludedWindows(const std::vector<WindowFacts>& tree, int index,
                      const std::function<bool(ResourceID)>& clientExcluded, std::vector<int>& found) {
     for (int child : childrenOf(tree, index)) {
-        const WindowFacts& window = tree[std::size_t(child)];
-        if (!window.viewable) continue;  // nothing of it, or of what it holds, is drawn
-        if (clientExcluded(window.client))
+        if (clientExcluded(tree[std::size_t(child)].client))
             found.push_back(child);
         else
             excludedWindows(tree, child, clientExcluded, found);
@@ -96,14 +94,10 @@ void outerCorner(const std::vector<WindowFacts>& tree, int index, int& x, int& y
 
 }  // namespace
 
-std::optional<int> frameClient(const std::vector<WindowFacts>& tree, std::optional<ResourceID> windowManager) {
-    if (tree.empty() || !windowManager) return std::nullopt;
+bool isFrame(const std::vector<WindowFacts>& tree, std::optional<ResourceID> windowManager) {
+    if (tree.empty() || !windowManager) return false;
     const WindowFacts& top = tree.front();
-    if (top.client != *windowManager || top.hasWMState) return std::nullopt;
-    std::vector<int> held;
-    foreignWindows(tree, 0, top.client, held);
-    if (held.size() != 1 || !tree[std::size_t(held.front())].hasWMState) return std::nullopt;
-    return held.front();
+    return top.client == *windowManager && !top.overrideRedirect && !top.hasWMState;
 }
 
 TopLevelVerdict judgeTopLevel(const std::vector<WindowFacts>& tree, std::optional<ResourceID> windowManager,
@@ -113,10 +107,13 @@ TopLevelVerdict judgeTopLevel(const std::vector<WindowFacts>& tree, std::optiona
         verdict.leftOut = true;
         return verdict;
     }
-    if (const auto client = frameClient(tree, windowManager);
-        client && clientExcluded(tree[std::size_t(*client)].client)) {
-        verdict.leftOut = true;
-        return verdict;
+    if (isFrame(tree, windowManager)) {
+        std::vector<int> held;
+        foreignWindows(tree, 0, tree.front().client, held);
+        verdict.leftOut = held.empty() || std::any_of(held.begin(), held.end(), [&](int window) {
+                              return clientExcluded(tree[std::size_t(window)].client);
+                          });
+        if (verdict.leftOut) return verdict;
     }
     excludedWindows(tree, 0, clientExcluded, verdict.covered);
     return verdict;

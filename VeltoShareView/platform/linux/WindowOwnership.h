@@ -57,6 +57,7 @@ struct WindowFacts {
     int parent = -1;  // index into the same list; -1 for the top-level window
     bool viewable = false;
     bool hasWMState = false;  // ICCCM: a client window the window manager manages
+    bool overrideRedirect = false;
     int x = 0, y = 0, width = 0, height = 0, border = 0;
 };
 
@@ -66,21 +67,23 @@ struct Box {
     bool operator==(const Box&) const = default;
 };
 
-// The client window a window manager's frame holds: the frame is made by
-// the manager's connection, carries no WM_STATE of its own, and, through
-// windows of that connection only, holds exactly one window of another
-// client, which carries WM_STATE. Nothing for any other top-level window.
-std::optional<int> frameClient(const std::vector<WindowFacts>& tree, std::optional<ResourceID> windowManager);
+// Whether a top-level window is a window manager's frame: made by the
+// manager's connection, not override-redirect (the manager's own menus are),
+// and no client window itself (no WM_STATE).
+bool isFrame(const std::vector<WindowFacts>& tree, std::optional<ResourceID> windowManager);
 
 struct TopLevelVerdict {
     bool leftOut = false;     // not painted at all
-    std::vector<int> covered;  // viewable windows painted over in black
+    std::vector<int> covered;  // windows painted over in black
 };
 
-// What of one top-level window (tree[0]) may be painted: a top-level window of
-// an excluded client, or a frame around one, is left out whole; inside any
-// other, the outermost viewable window of each excluded client is covered,
-// with everything inside it.
+// What of one top-level window (tree[0]) may be painted. A top-level window
+// of an excluded client goes whole, and so does a frame that holds a window
+// of an excluded client or, its client just gone, none at all. Inside any
+// other, the outermost window of each excluded client is covered, with
+// everything inside it; also when it is unmapped, as a parent without a
+// background keeps a child's last pixels until its program paints again.
+// The tree holds the children of viewable windows only.
 TopLevelVerdict judgeTopLevel(const std::vector<WindowFacts>& tree, std::optional<ResourceID> windowManager,
                               const std::function<bool(ResourceID client)>& clientExcluded);
 

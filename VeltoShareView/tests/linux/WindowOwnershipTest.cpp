@@ -98,6 +98,12 @@ WindowFacts window(ResourceID client, int parent, bool hasWMState = false, bool 
     return facts;
 }
 
+WindowFacts menu(ResourceID client) {
+    WindowFacts facts = window(client, -1);
+    facts.overrideRedirect = true;
+    return facts;
+}
+
 TEST(WindowOwnershipTopLevel, FramesAroundPrivateClientsGoWholeEmbeddedPrivateWindowsAreCovered) {
     struct Case {
         std::string name;
@@ -123,18 +129,22 @@ TEST(WindowOwnershipTopLevel, FramesAroundPrivateClientsGoWholeEmbeddedPrivateWi
          windowManager, true, {}},
         {"frame around a public client that embeds a private window",
          {window(windowManager, -1), window(publicApp, 0, true), window(privateApp, 1)}, windowManager, false, {2}},
-        {"an application, not the manager, embedding a managed-looking private window",
+        {"an application, not the manager, embedding a managed-looking private window stays",
          {window(publicApp, -1), window(privateApp, 0, true)}, windowManager, false, {1}},
-        {"a manager's window holding two clients is no frame",
+        {"a frame holding a private and a public client goes whole",
          {window(windowManager, -1), window(privateApp, 0, true), window(otherPublic, 0, true)}, windowManager,
-         false, {1}},
-        {"a manager's window around a client without WM_STATE is no frame",
-         {window(windowManager, -1), window(privateApp, 0)}, windowManager, false, {1}},
+         true, {}},
+        {"a frame around a private client not yet marked WM_STATE goes whole",
+         {window(windowManager, -1), window(privateApp, 0)}, windowManager, true, {}},
+        {"a frame whose client just went goes whole: it may still show its last picture",
+         {window(windowManager, -1), window(windowManager, 0)}, windowManager, true, {}},
+        {"the window manager's own menu shows", {menu(windowManager), window(windowManager, 0)}, windowManager,
+         false, {}},
         {"a window of any application inside a private one is covered with it",
          {window(publicApp, -1), window(privateApp, 0), window(otherPublic, 1), window(privateApp, 2)},
          std::nullopt, false, {1}},
-        {"an unmapped private window covers nothing",
-         {window(publicApp, -1), window(privateApp, 0, false, false)}, std::nullopt, false, {}},
+        {"an unmapped private window is covered: its parent may keep its last pixels",
+         {window(publicApp, -1), window(privateApp, 0, false, false)}, std::nullopt, false, {1}},
         {"two private windows side by side",
          {window(publicApp, -1), window(privateApp, 0), window(otherPublic, 0), window(privateApp, 0)},
          std::nullopt, false, {1, 3}},
@@ -162,9 +172,9 @@ TEST(WindowOwnershipGeometry, ACoveredWindowIsClippedByTheInsideOfEveryAncestor)
     // top-level 400x300 with a 2-pixel border; a panel at (10,10) 200x100
     // with a 1-pixel border; in it, a window partly outside the panel.
     std::vector<WindowFacts> tree(3);
-    tree[0] = {1, publicApp, -1, true, false, 0, 0, 400, 300, 2};
-    tree[1] = {2, publicApp, 0, true, false, 10, 10, 200, 100, 1};
-    tree[2] = {3, privateApp, 1, true, false, 150, 50, 100, 100, 3};
+    tree[0] = {1, publicApp, -1, true, false, false, 0, 0, 400, 300, 2};
+    tree[1] = {2, publicApp, 0, true, false, false, 10, 10, 200, 100, 1};
+    tree[2] = {3, privateApp, 1, true, false, false, 150, 50, 100, 100, 3};
     EXPECT_EQ(outerBox(tree, 0), (Box{0, 0, 404, 304}));
     EXPECT_EQ(outerBox(tree, 1), (Box{12, 12, 202, 102}));
     // The private window's outer corner: top-level inside (2,2) + (10,10) + panel border 1 + (150,50).
