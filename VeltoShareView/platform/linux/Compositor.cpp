@@ -175,7 +175,7 @@ void Compositor::release(TopLevel& topLevel) {
     if (topLevel.pixmap != None) XFreePixmap(display_, topLevel.pixmap);
     if (topLevel.shape != None) XFixesDestroyRegion(display_, topLevel.shape);
     if (topLevel.covered != None) XFixesDestroyRegion(display_, topLevel.covered);
-    topLevel = {};
+    topLevel.picture = topLevel.pixmap = topLevel.shape = topLevel.covered = None;
 }
 
 void Compositor::releaseScene() {
@@ -185,17 +185,27 @@ void Compositor::releaseScene() {
 
 void Compositor::rebuildScene() {
     releaseScene();
-    std::map<Window, Damage> stillThere;
-    for (PaintableWindow& window : judge_->judge()) {
-        TopLevel topLevel;
-        topLevel.source = std::move(window);
-        // A window that cannot be painted exactly as judged is not painted.
-        if (!prepare(topLevel)) {
-            release(topLevel);
-            continue;
+    std::vector<TopLevel> prepared;
+    {
+        ErrorTrap trap(*connection_);
+        for (PaintableWindow& window : judge_->judge()) {
+            prepared.push_back({std::move(window)});
+            if (!prepare(prepared.back())) prepared.pop_back();
         }
+        if (trap.failed()) {
+            // A window went meanwhile: find out which, one by one. A window
+            // that cannot be painted exactly as judged is not painted.
+            for (TopLevel& topLevel : prepared) {
+                release(topLevel);
+                ErrorTrap own(*connection_);
+                if (!prepare(topLevel) || own.failed()) release(topLevel);
+            }
+            std::erase_if(prepared, [](const TopLevel& topLevel) { return topLevel.picture == None; });
+        }
+    }
+    std::map<Window, Damage> stillThere;
+    for (TopLevel& topLevel : prepared) {
         const Window id = topLevel.source.window;
-        topLevels_.push_back(topLevel);
         if (auto known = damages_.find(id); known != damages_.end()) {
             stillThere.insert(*known);
             damages_.erase(known);
@@ -203,6 +213,7 @@ void Compositor::rebuildScene() {
             stillThere[id] = XDamageCreate(display_, id, XDamageReportNonEmpty);
         }
     }
+    topLevels_ = std::move(prepared);
     // Windows that went away or are no longer painted: their changes no longer matter.
     for (const auto& [window, damage] : damages_) XDamageDestroy(display_, damage);
     damages_ = std::move(stillThere);
@@ -213,7 +224,6 @@ bool Compositor::prepare(TopLevel& topLevel) {
     XRenderPictFormat* format = XRenderFindVisualFormat(display_, source.visual);
     if (format == nullptr) return false;
     const bool shaped = isShaped(source.window);
-    ErrorTrap trap(*connection_);
     topLevel.pixmap = XCompositeNameWindowPixmap(display_, source.window);
     topLevel.picture = XRenderCreatePicture(display_, topLevel.pixmap, format, 0, nullptr);
     topLevel.opaque = !(format->type == PictTypeDirect && format->direct.alphaMask != 0);
@@ -233,7 +243,7 @@ bool Compositor::prepare(TopLevel& topLevel) {
             XFixesDestroyRegion(display_, shape);
         }
     }
-    return !trap.failed();
+    return true;
 }
 
 bool Compositor::isShaped(Window window) {

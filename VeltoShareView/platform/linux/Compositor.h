@@ -59,6 +59,8 @@ private:
     void handleEvent(const XEvent& event);
     void pollPointer();
     void rebuildScene();
+    // Names the pixmap and makes the pictures and regions, unchecked; false
+    // when the window's visual has no picture format.
     bool prepare(TopLevel& topLevel);
     void release(TopLevel& topLevel);
     void releaseScene();

@@ -5,51 +5,11 @@
 #include <X11/extensions/XRes.h>
 #include <X11/extensions/shape.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 
 namespace velto::x11 {
-namespace {
-
-std::optional<std::string> windowClass(::Display* display, Window window) {
-    XClassHint hint{};
-    if (XGetClassHint(display, window, &hint) == 0) return std::nullopt;
-    std::optional<std::string> result;
-    if (hint.res_class != nullptr) result = std::string(hint.res_class);
-    if (hint.res_name != nullptr) XFree(hint.res_name);
-    if (hint.res_class != nullptr) XFree(hint.res_class);
-    return result;
-}
-
-// Nothing when the window is gone; whether the property is there otherwise.
-std::optional<bool> hasProperty(::Display* display, Window window, Atom property) {
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    if (XGetWindowProperty(display, window, property, 0, 0, False, AnyPropertyType, &type, &format, &count,
-                           &after, &data) != Success)
-        return std::nullopt;
-    if (data != nullptr) XFree(data);
-    return type != None;
-}
-
-std::optional<std::int32_t> claimedProcessID(::Display* display, Window window, Atom netWmPid) {
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    if (XGetWindowProperty(display, window, netWmPid, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after,
-                           &data) != Success)
-        return std::nullopt;
-    std::optional<std::int32_t> pid;
-    if (data != nullptr && format == 32 && count == 1)
-        pid = static_cast<std::int32_t>(*reinterpret_cast<unsigned long*>(data));
-    if (data != nullptr) XFree(data);
-    return pid;
-}
-
-}  // namespace
 
 struct ExclusionJudge::Walk {
     struct Client {
@@ -63,11 +23,8 @@ struct ExclusionJudge::Walk {
 
 ExclusionJudge::ExclusionJudge(XConnection& connection, shareview::ExclusionRule rule, ResourceID clientMask)
     : connection_(connection), display_(connection.display()), rule_(rule), clientMask_(clientMask),
-      wmState_(XInternAtom(display_, "WM_STATE", False)), wmPid_(XInternAtom(display_, "_NET_WM_PID", False)),
-      wmSelection_(XInternAtom(display_, ("WM_S" + std::to_string(DefaultScreen(display_))).c_str(), False)) {
-    int errorBase = 0;
-    XShapeQueryExtension(display_, &shapeEventBase_, &errorBase);
-}
+      wmSelection_(XInternAtom(display_, ("WM_S" + std::to_string(DefaultScreen(display_))).c_str(), False)),
+      queries_(display_) {}
 
 void ExclusionJudge::observe(const XEvent& event) {
     if (event.type == DestroyNotify) processByClient_.erase(event.xdestroywindow.window & ~clientMask_);
@@ -94,52 +51,26 @@ std::optional<std::optional<std::int32_t>> ExclusionJudge::processOf(ResourceID 
     return pid;
 }
 
-bool ExclusionJudge::gatherWindow(Window window, const XWindowAttributes& attributes, int parent, Walk& walk,
-                                  std::vector<WindowFacts>& tree) {
+WindowFacts ExclusionJudge::factsOf(Window window, const WindowReport& report, int parent) const {
     WindowFacts facts;
     facts.window = window;
     facts.client = window & ~clientMask_;
     facts.parent = parent;
-    facts.viewable = attributes.map_state == IsViewable;
-    facts.x = attributes.x;
-    facts.y = attributes.y;
-    facts.width = attributes.width;
-    facts.height = attributes.height;
-    facts.border = attributes.border_width;
-    facts.overrideRedirect = attributes.override_redirect;
-    const bool boundary = parent < 0 || tree[std::size_t(parent)].client != facts.client;
-    if (boundary) {
-        // Where one program's windows begin: a top-level window, a client
-        // window inside a frame, a window embedded into another program's.
-        const auto managed = hasProperty(display_, window, wmState_);
-        if (!managed) return false;
-        facts.hasWMState = *managed;
-        Walk::Client& client = walk.clients[facts.client];
-        if (client.firstWindow == None) client.firstWindow = window;
-        if (auto name = windowClass(display_, window)) client.windowClasses.push_back(*name);
-        if (!client.claimedPID) client.claimedPID = claimedProcessID(display_, window, wmPid_);
-    }
-    const int index = int(tree.size());
-    tree.push_back(facts);
-    if (!facts.viewable) return true;  // when it maps, its parent hears of it
+    facts.viewable = report.viewable;
+    facts.overrideRedirect = report.overrideRedirect;
+    facts.x = report.x;
+    facts.y = report.y;
+    facts.width = report.width;
+    facts.height = report.height;
+    facts.border = report.border;
+    return facts;
+}
 
-    // Selected before the children are asked for: a child made in between is
-    // in the answer or announced by an event, never neither.
-    XSelectInput(display_, window, SubstructureNotifyMask);
-    XShapeSelectInput(display_, window, ShapeNotifyMask);
-    Window rootReturn = None, parentReturn = None;
-    Window* children = nullptr;
-    unsigned int count = 0;
-    if (XQueryTree(display_, window, &rootReturn, &parentReturn, &children, &count) == 0) return false;
-    const std::vector<Window> list(children, children + count);
-    if (children != nullptr) XFree(children);
-    for (Window child : list) {
-        XWindowAttributes childAttributes{};
-        if (XGetWindowAttributes(display_, child, &childAttributes) == 0) return false;
-        if (childAttributes.c_class == InputOnly) continue;  // draws nothing, holds nothing drawn
-        if (!gatherWindow(child, childAttributes, index, walk, tree)) return false;
-    }
-    return true;
+void ExclusionJudge::noteBoundary(const WindowFacts& facts, const WindowLabels& labels, Walk& walk) {
+    Walk::Client& client = walk.clients[facts.client];
+    if (client.firstWindow == None) client.firstWindow = facts.window;
+    if (labels.windowClass) client.windowClasses.push_back(*labels.windowClass);
+    if (!client.claimedPID) client.claimedPID = labels.claimedPID;
 }
 
 std::vector<PaintableWindow> ExclusionJudge::judge() {
@@ -148,27 +79,99 @@ std::vector<PaintableWindow> ExclusionJudge::judge() {
     struct Candidate {
         PaintableWindow window;
         std::vector<WindowFacts> tree;
+        bool failed = false;
     };
     std::vector<Candidate> candidates;
-    for (Window topLevel : childWindows(display_, connection_.root())) {
-        XWindowAttributes attributes{};
-        if (XGetWindowAttributes(display_, topLevel, &attributes) == 0) continue;
-        if (attributes.c_class == InputOnly || attributes.map_state != IsViewable) continue;
+    // Windows whose children are asked for next: candidate and tree index.
+    std::vector<std::pair<std::size_t, int>> level;
+
+    const auto rootChildren = queries_.children({connection_.root()});
+    const std::vector<Window> topLevels = rootChildren.front().value_or(std::vector<Window>{});
+    const auto reports = queries_.describe(topLevels);
+    std::vector<Window> shown;
+    for (std::size_t i = 0; i < topLevels.size(); ++i) {
+        const auto& report = reports[i];
+        if (!report || report->inputOnly || !report->viewable) continue;
         // The server's own windows (the compositing overlay) show what a
         // compositing manager painted, private windows included.
-        if ((topLevel & ~clientMask_) == 0) continue;
+        if ((topLevels[i] & ~clientMask_) == 0) continue;
         Candidate candidate;
-        if (!gatherWindow(topLevel, attributes, -1, walk, candidate.tree)) continue;
-        candidate.window = {topLevel,
-                            attributes.x,
-                            attributes.y,
-                            attributes.width + 2 * attributes.border_width,
-                            attributes.height + 2 * attributes.border_width,
-                            attributes.border_width,
-                            attributes.visual,
-                            {}};
+        candidate.window = {topLevels[i], report->x, report->y, report->width + 2 * report->border,
+                            report->height + 2 * report->border, report->border, report->visual, {}};
+        candidate.tree.push_back(factsOf(topLevels[i], *report, -1));
         candidates.push_back(std::move(candidate));
+        shown.push_back(topLevels[i]);
     }
+    const auto topLabels = queries_.labels(shown);
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        if (!topLabels[i]) {
+            candidates[i].failed = true;
+            continue;
+        }
+        candidates[i].tree.front().hasWMState = topLabels[i]->hasWMState;
+        noteBoundary(candidates[i].tree.front(), *topLabels[i], walk);
+        level.emplace_back(i, 0);
+    }
+
+    while (!level.empty()) {
+        // Selected before the children are asked for: a child made in
+        // between is in the answer or announced by an event, never neither.
+        std::vector<Window> parents;
+        for (const auto& [candidate, index] : level) {
+            const Window window = candidates[candidate].tree[std::size_t(index)].window;
+            XSelectInput(display_, window, SubstructureNotifyMask);
+            XShapeSelectInput(display_, window, ShapeNotifyMask);
+            parents.push_back(window);
+        }
+        const auto childLists = queries_.children(parents);
+        std::vector<std::pair<std::size_t, int>> owners;  // of each child: candidate, parent index
+        std::vector<Window> children;
+        for (std::size_t i = 0; i < level.size(); ++i) {
+            if (!childLists[i]) {
+                candidates[level[i].first].failed = true;
+                continue;
+            }
+            for (Window child : *childLists[i]) {
+                owners.push_back(level[i]);
+                children.push_back(child);
+            }
+        }
+        const auto childReports = queries_.describe(children);
+        std::vector<std::pair<std::size_t, int>> added, boundaries;  // candidate, tree index
+        std::vector<Window> boundaryWindows;
+        for (std::size_t i = 0; i < children.size(); ++i) {
+            Candidate& candidate = candidates[owners[i].first];
+            if (!childReports[i]) candidate.failed = true;
+            if (candidate.failed || childReports[i]->inputOnly) continue;  // InputOnly draws and holds nothing drawn
+            const int index = int(candidate.tree.size());
+            candidate.tree.push_back(factsOf(children[i], *childReports[i], owners[i].second));
+            added.emplace_back(owners[i].first, index);
+            // Where one program's windows begin: a client window inside a
+            // frame, a window embedded into another program's.
+            if (candidate.tree.back().client != candidate.tree[std::size_t(owners[i].second)].client) {
+                boundaries.emplace_back(owners[i].first, index);
+                boundaryWindows.push_back(children[i]);
+            }
+        }
+        const auto labels = queries_.labels(boundaryWindows);
+        for (std::size_t i = 0; i < boundaries.size(); ++i) {
+            Candidate& candidate = candidates[boundaries[i].first];
+            if (!labels[i]) candidate.failed = true;
+            if (candidate.failed) continue;
+            WindowFacts& facts = candidate.tree[std::size_t(boundaries[i].second)];
+            facts.hasWMState = labels[i]->hasWMState;
+            noteBoundary(facts, *labels[i], walk);
+        }
+        // When an unmapped window maps, its parent hears of it: no need to look inside.
+        std::vector<std::pair<std::size_t, int>> next;
+        for (const auto& [candidate, index] : added)
+            if (!candidates[candidate].failed && candidates[candidate].tree[std::size_t(index)].viewable)
+                next.emplace_back(candidate, index);
+        level = std::move(next);
+    }
+    // A top-level window that cannot be judged completely (it vanished, a
+    // query failed) is not painted.
+    std::erase_if(candidates, [](const Candidate& candidate) { return candidate.failed; });
 
     // The processes behind the clients seen; clients not seen are forgotten.
     std::vector<ClientFacts> clients;

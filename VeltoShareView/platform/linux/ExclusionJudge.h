@@ -6,6 +6,7 @@
 
 #include "SharePlatform.h"
 #include "WindowOwnership.h"
+#include "WindowQueries.h"
 #include "XConnection.h"
 
 #include <X11/Xlib.h>
@@ -47,10 +48,8 @@ public:
 private:
     struct Walk;
     std::optional<ResourceID> windowManagerClient();
-    bool gatherTree(Window topLevel, const XWindowAttributes& attributes, Walk& walk,
-                    std::vector<WindowFacts>& tree);
-    bool gatherWindow(Window window, const XWindowAttributes& attributes, int parent, Walk& walk,
-                      std::vector<WindowFacts>& tree);
+    WindowFacts factsOf(Window window, const WindowReport& report, int parent) const;
+    void noteBoundary(const WindowFacts& facts, const WindowLabels& labels, Walk& walk);
     // Nothing when the server refused the question; a process of nothing when
     // it cannot tell.
     std::optional<std::optional<std::int32_t>> processOf(ResourceID client, Window window);
@@ -59,10 +58,8 @@ private:
     ::Display* display_;
     const shareview::ExclusionRule rule_;
     const ResourceID clientMask_;
-    const Atom wmState_;
-    const Atom wmPid_;
     const Atom wmSelection_;
-    int shapeEventBase_ = 0;
+    WindowQueries queries_;
     // Process of each client, as the server reported it. Dropped as soon as a
     // window of the client is destroyed (the client may be closing, and its
     // range may then go to another) and for every client not seen in a walk.
