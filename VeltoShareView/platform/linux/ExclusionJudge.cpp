@@ -1,7 +1,5 @@
 #include "ExclusionJudge.h"
 
-#include <X11/Xatom.h>
-#include <X11/Xutil.h>
 #include <X11/extensions/XRes.h>
 #include <X11/extensions/shape.h>
 
