@@ -52,7 +52,7 @@ std::unique_ptr<Compositor> Compositor::open(Settings settings, std::string& rea
 
 Compositor::Compositor(std::unique_ptr<XConnection> connection, Settings settings)
     : connection_(std::move(connection)), display_(connection_->display()),
-      settings_(std::move(settings)) {}
+      settings_(std::move(settings)), cursor_(display_) {}
 
 Compositor::~Compositor() {
     // The judge and the background go before the connection they use; closing
@@ -124,7 +124,15 @@ void Compositor::drainEvents() {
 void Compositor::handleEvent(const XEvent& event) {
     if (event.type == damageEventBase_ + XDamageNotify) {
         const auto& damage = reinterpret_cast<const XDamageNotifyEvent&>(event);
-        XDamageSubtract(display_, damage.damage, None, None);
+        if (const auto residue = residues_.find(damage.drawable); residue != residues_.end()) {
+            // What its program painted anew no longer holds a private window's last pixels.
+            const XserverRegion painted = XFixesCreateRegion(display_, nullptr, 0);
+            XDamageSubtract(display_, damage.damage, None, painted);
+            XFixesSubtractRegion(display_, residue->second, residue->second, painted);
+            XFixesDestroyRegion(display_, painted);
+        } else {
+            XDamageSubtract(display_, damage.damage, None, None);
+        }
         pictureChanged_ = true;
         return;
     }
@@ -150,9 +158,14 @@ void Compositor::handleEvent(const XEvent& event) {
     // in hand stays good. Reported anywhere below (the parent of the window
     // that changed), the change may be inside a painted top-level window.
     if (shapeChanged || event.xany.window != connection_->root()) nestedChange_ = true;
-    if (event.type == DestroyNotify) {
-        // The damage object went with the window.
-        damages_.erase(event.xdestroywindow.window);
+    if (event.type == DestroyNotify) damages_.erase(event.xdestroywindow.window);  // went with the window
+    // An unmapped window's pixmap goes; a new one is painted anew when it maps.
+    if (event.type == DestroyNotify || event.type == UnmapNotify) {
+        const Window window = event.type == DestroyNotify ? event.xdestroywindow.window : event.xunmap.window;
+        if (const auto residue = residues_.find(window); residue != residues_.end()) {
+            XFixesDestroyRegion(display_, residue->second);
+            residues_.erase(residue);
+        }
     }
 }
 
@@ -183,7 +196,25 @@ void Compositor::releaseScene() {
     topLevels_.clear();
 }
 
+void Compositor::keepResidues() {
+    // A program whose window has no background keeps the last pixels of a
+    // child that went, moved or shrank until it paints there again: what was
+    // covered stays covered until then, relative to the inside corner as
+    // damage is reported.
+    for (const TopLevel& topLevel : topLevels_) {
+        if (topLevel.covered == None) continue;
+        auto residue = residues_.find(topLevel.source.window);
+        if (residue == residues_.end())
+            residue = residues_.emplace(topLevel.source.window, XFixesCreateRegion(display_, nullptr, 0)).first;
+        const int border = topLevel.source.border;
+        XFixesTranslateRegion(display_, topLevel.covered, -border, -border);
+        XFixesUnionRegion(display_, residue->second, residue->second, topLevel.covered);
+        XFixesTranslateRegion(display_, topLevel.covered, border, border);
+    }
+}
+
 void Compositor::rebuildScene() {
+    keepResidues();
     releaseScene();
     std::vector<TopLevel> prepared;
     {
@@ -255,47 +286,6 @@ bool Compositor::isShaped(Window window) {
            bounding;
 }
 
-// ---------------------------------------------------------------- cursor
-void Compositor::refreshCursor() {
-    cursorChanged_ = false;
-    XFixesCursorImage* image = XFixesGetCursorImage(display_);
-    if (image == nullptr) return;
-    if (cursorPicture_ != None) XRenderFreePicture(display_, cursorPicture_);
-    cursorPicture_ = None;
-    cursorWidth_ = image->width;
-    cursorHeight_ = image->height;
-    cursorHotX_ = image->xhot;
-    cursorHotY_ = image->yhot;
-    if (cursorWidth_ > 0 && cursorHeight_ > 0) {
-        // XFixes hands out premultiplied ARGB in longs; the picture wants 32 bits.
-        std::vector<std::uint32_t> pixels(std::size_t(cursorWidth_) * cursorHeight_);
-        for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = std::uint32_t(image->pixels[i]);
-        const Pixmap pixmap = XCreatePixmap(display_, connection_->root(), unsigned(cursorWidth_),
-                                            unsigned(cursorHeight_), 32);
-        XImage* upload = XCreateImage(display_, DefaultVisual(display_, DefaultScreen(display_)), 32,
-                                      ZPixmap, 0, reinterpret_cast<char*>(pixels.data()),
-                                      unsigned(cursorWidth_), unsigned(cursorHeight_), 32, 0);
-        const GC gc = XCreateGC(display_, pixmap, 0, nullptr);
-        XPutImage(display_, pixmap, gc, upload, 0, 0, 0, 0, unsigned(cursorWidth_),
-                  unsigned(cursorHeight_));
-        XFreeGC(display_, gc);
-        upload->data = nullptr;  // owned by the vector
-        XDestroyImage(upload);
-        cursorPicture_ = XRenderCreatePicture(
-            display_, pixmap, XRenderFindStandardFormat(display_, PictStandardARGB32), 0, nullptr);
-        XFreePixmap(display_, pixmap);
-    }
-    XFree(image);
-}
-
-void Compositor::paintCursor(Picture target) {
-    if (cursorPicture_ == None) return;
-    const int x = pointerX_ - cursorHotX_ - settings_.area.x;
-    const int y = pointerY_ - cursorHotY_ - settings_.area.y;
-    XRenderComposite(display_, PictOpOver, cursorPicture_, None, target, 0, 0, 0, 0, x, y,
-                     unsigned(cursorWidth_), unsigned(cursorHeight_));
-}
-
 // ---------------------------------------------------------------- painting
 std::shared_ptr<const FramePixmap> Compositor::freePixmap() {
     for (const auto& slot : pool_)
@@ -335,15 +325,18 @@ void Compositor::paint(Picture target) {
             XFixesSetPictureClipRegion(display_, target, x + source.border, y + source.border, topLevel.shape);
         XRenderComposite(display_, topLevel.opaque ? PictOpSrc : PictOpOver, topLevel.picture, None, target, 0, 0,
                          0, 0, x, y, unsigned(source.width), unsigned(source.height));
-        if (topLevel.covered != None) {
-            XFixesSetPictureClipRegion(display_, target, x, y, topLevel.covered);
+        const auto residue = residues_.find(source.window);
+        for (const auto& [region, offset] : {std::pair{topLevel.covered, 0},
+                                             std::pair{residue != residues_.end() ? residue->second : None,
+                                                       source.border}}) {
+            if (region == None) continue;
+            XFixesSetPictureClipRegion(display_, target, x + offset, y + offset, region);
             XRenderFillRectangle(display_, PictOpSrc, target, &black, x, y, unsigned(source.width),
                                  unsigned(source.height));
         }
-        if (topLevel.shape != None || topLevel.covered != None)
-            XFixesSetPictureClipRegion(display_, target, 0, 0, None);
+        XFixesSetPictureClipRegion(display_, target, 0, 0, None);
     }
-    if (settings_.showsCursor) paintCursor(target);
+    if (settings_.showsCursor) cursor_.paint(target, pointerX_ - settings_.area.x, pointerY_ - settings_.area.y);
 }
 
 bool Compositor::paintFrame(const FramePixmap& slot) {
@@ -366,7 +359,10 @@ std::shared_ptr<CapturedFrame> Compositor::nextFrame() {
     if (connection_->broken() || !pictureChanged_) return nullptr;
     auto slot = freePixmap();
     if (!slot) return nullptr;
-    if (settings_.showsCursor && cursorChanged_) refreshCursor();
+    if (settings_.showsCursor && cursorChanged_) {
+        cursorChanged_ = false;
+        cursor_.refresh();
+    }
 
     // A window nested in a top-level window is painted as part of the
     // top-level's pixmap, so a private window mapped, moved or reparented

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CapturedFrame.h"
+#include "CursorPicture.h"
 #include "DesktopBackground.h"
 #include "ExclusionJudge.h"
 #include "ShareableContentX11.h"
@@ -58,6 +59,7 @@ private:
     void drainEvents();
     void handleEvent(const XEvent& event);
     void pollPointer();
+    void keepResidues();
     void rebuildScene();
     // Names the pixmap and makes the pictures and regions, unchecked; false
     // when the window's visual has no picture format.
@@ -65,12 +67,10 @@ private:
     void release(TopLevel& topLevel);
     void releaseScene();
     bool isShaped(Window window);
-    void refreshCursor();
     std::shared_ptr<const FramePixmap> freePixmap();
     bool paintFrame(const FramePixmap& slot);
     void paint(Picture target);
     void paintBackground(Picture target);
-    void paintCursor(Picture target);
 
     std::unique_ptr<XConnection> connection_;
     ::Display* display_;
@@ -88,9 +88,11 @@ private:
     std::unique_ptr<DesktopBackground> background_;
     std::vector<TopLevel> topLevels_;     // bottom to top, painted
     std::map<Window, Damage> damages_;
+    // Per top-level window: where a covered window was and its program has
+    // not painted since (relative to the inside corner).
+    std::map<Window, XserverRegion> residues_;
 
-    Picture cursorPicture_ = None;
-    int cursorWidth_ = 0, cursorHeight_ = 0, cursorHotX_ = 0, cursorHotY_ = 0;
+    CursorPicture cursor_;
     int pointerX_ = -1, pointerY_ = -1;
 
     bool treeChanged_ = true;
