@@ -16,7 +16,12 @@ struct ExclusionJudge::Walk {
         std::optional<std::int32_t> claimedPID;
     };
     std::map<ResourceID, Client> clients;
-    std::set<ResourceID> refused;  // clients whose windows could not be asked about
+};
+
+struct ExclusionJudge::Candidate {
+    PaintableWindow window;
+    std::vector<WindowFacts> tree;  // as WindowOwnership wants it
+    bool failed = false;
 };
 
 ExclusionJudge::ExclusionJudge(XConnection& connection, shareview::ExclusionRule rule, ResourceID clientMask)
@@ -71,34 +76,24 @@ void ExclusionJudge::noteBoundary(const WindowFacts& facts, const WindowLabels& 
     if (!client.claimedPID) client.claimedPID = labels.claimedPID;
 }
 
-std::vector<PaintableWindow> ExclusionJudge::judge() {
-    const std::optional<ResourceID> windowManager = windowManagerClient();
-    Walk walk;
-    struct Candidate {
-        PaintableWindow window;
-        std::vector<WindowFacts> tree;
-        bool failed = false;
-    };
+std::vector<ExclusionJudge::Candidate> ExclusionJudge::topLevels(Walk& walk) {
     std::vector<Candidate> candidates;
-    // Windows whose children are asked for next: candidate and tree index.
-    std::vector<std::pair<std::size_t, int>> level;
-
     const auto rootChildren = queries_.children({connection_.root()});
-    const std::vector<Window> topLevels = rootChildren.front().value_or(std::vector<Window>{});
-    const auto reports = queries_.describe(topLevels);
+    const std::vector<Window> windows = rootChildren.front().value_or(std::vector<Window>{});
+    const auto reports = queries_.describe(windows);
     std::vector<Window> shown;
-    for (std::size_t i = 0; i < topLevels.size(); ++i) {
+    for (std::size_t i = 0; i < windows.size(); ++i) {
         const auto& report = reports[i];
         if (!report || report->inputOnly || !report->viewable) continue;
         // The server's own windows (the compositing overlay) show what a
         // compositing manager painted, private windows included.
-        if ((topLevels[i] & ~clientMask_) == 0) continue;
+        if ((windows[i] & ~clientMask_) == 0) continue;
         Candidate candidate;
-        candidate.window = {topLevels[i], report->x, report->y, report->width + 2 * report->border,
+        candidate.window = {windows[i], report->x, report->y, report->width + 2 * report->border,
                             report->height + 2 * report->border, report->border, report->visual, {}};
-        candidate.tree.push_back(factsOf(topLevels[i], *report, -1));
+        candidate.tree.push_back(factsOf(windows[i], *report, -1));
         candidates.push_back(std::move(candidate));
-        shown.push_back(topLevels[i]);
+        shown.push_back(windows[i]);
     }
     const auto topLabels = queries_.labels(shown);
     for (std::size_t i = 0; i < candidates.size(); ++i) {
@@ -108,9 +103,15 @@ std::vector<PaintableWindow> ExclusionJudge::judge() {
         }
         candidates[i].tree.front().hasWMState = topLabels[i]->hasWMState;
         noteBoundary(candidates[i].tree.front(), *topLabels[i], walk);
-        level.emplace_back(i, 0);
     }
+    return candidates;
+}
 
+void ExclusionJudge::descend(std::vector<Candidate>& candidates, Walk& walk) {
+    // Windows whose children are asked for next: candidate and tree index.
+    std::vector<std::pair<std::size_t, int>> level;
+    for (std::size_t i = 0; i < candidates.size(); ++i)
+        if (!candidates[i].failed) level.emplace_back(i, 0);
     while (!level.empty()) {
         // Selected before the children are asked for: a child made in
         // between is in the answer or announced by an event, never neither.
@@ -167,17 +168,17 @@ std::vector<PaintableWindow> ExclusionJudge::judge() {
                 next.emplace_back(candidate, index);
         level = std::move(next);
     }
-    // A top-level window that cannot be judged completely (it vanished, a
-    // query failed) is not painted.
-    std::erase_if(candidates, [](const Candidate& candidate) { return candidate.failed; });
+}
 
+std::set<ResourceID> ExclusionJudge::excludedClients(const Walk& walk) {
+    std::set<ResourceID> refused;  // not known, so not shown
     // The processes behind the clients seen; clients not seen are forgotten.
     std::vector<ClientFacts> clients;
     std::map<ResourceID, std::optional<std::int32_t>> stillSeen;
     for (const auto& [base, client] : walk.clients) {
         const auto process = processOf(base, client.firstWindow);
         if (!process) {
-            walk.refused.insert(base);
+            refused.insert(base);
             continue;
         }
         stillSeen[base] = *process;
@@ -185,9 +186,21 @@ std::vector<PaintableWindow> ExclusionJudge::judge() {
     }
     processByClient_ = std::move(stillSeen);
 
-    std::set<ResourceID> excluded = walk.refused;  // not known, so not shown
+    std::set<ResourceID> excluded = refused;
     for (const ApplicationFacts& application : groupByProcess(clients))
         if (excludes(rule_, application)) excluded.insert(application.clients.begin(), application.clients.end());
+    return excluded;
+}
+
+std::vector<PaintableWindow> ExclusionJudge::judge() {
+    const std::optional<ResourceID> windowManager = windowManagerClient();
+    Walk walk;
+    std::vector<Candidate> candidates = topLevels(walk);
+    descend(candidates, walk);
+    // A top-level window that cannot be judged completely (it vanished, a
+    // query failed) is not painted.
+    std::erase_if(candidates, [](const Candidate& candidate) { return candidate.failed; });
+    const std::set<ResourceID> excluded = excludedClients(walk);
     const auto clientExcluded = [&](ResourceID client) { return excluded.count(client) > 0; };
 
     std::vector<PaintableWindow> result;

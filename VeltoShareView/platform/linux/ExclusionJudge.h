@@ -13,6 +13,7 @@
 
 #include <map>
 #include <optional>
+#include <set>
 #include <vector>
 
 namespace velto::x11 {
@@ -47,6 +48,14 @@ public:
 
 private:
     struct Walk;
+    struct Candidate;
+    // The viewable top-level windows, each with its own labels.
+    std::vector<Candidate> topLevels(Walk& walk);
+    // Level by level down every candidate's tree.
+    void descend(std::vector<Candidate>& candidates, Walk& walk);
+    // The clients of every application the rule names, and those that could
+    // not be asked about.
+    std::set<ResourceID> excludedClients(const Walk& walk);
     std::optional<ResourceID> windowManagerClient();
     WindowFacts factsOf(Window window, const WindowReport& report, int parent) const;
     void noteBoundary(const WindowFacts& facts, const WindowLabels& labels, Walk& walk);
