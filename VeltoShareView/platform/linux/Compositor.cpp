@@ -124,15 +124,16 @@ void Compositor::drainEvents() {
 void Compositor::handleEvent(const XEvent& event) {
     if (event.type == damageEventBase_ + XDamageNotify) {
         const auto& damage = reinterpret_cast<const XDamageNotifyEvent&>(event);
-        if (const auto residue = residues_.find(damage.drawable); residue != residues_.end()) {
-            // What its program painted anew no longer holds a private window's last pixels.
-            const XserverRegion painted = XFixesCreateRegion(display_, nullptr, 0);
-            XDamageSubtract(display_, damage.damage, None, painted);
+        const auto watched = damages_.find(damage.drawable);
+        const auto residue = residues_.find(damage.drawable);
+        if (residue != residues_.end() && watched != damages_.end() && watched->second.rectangles) {
+            // Painted anew after the covered window went: no longer its last pixels.
+            XRectangle area = damage.area;
+            const XserverRegion painted = XFixesCreateRegion(display_, &area, 1);
             XFixesSubtractRegion(display_, residue->second, residue->second, painted);
             XFixesDestroyRegion(display_, painted);
-        } else {
-            XDamageSubtract(display_, damage.damage, None, None);
         }
+        XDamageSubtract(display_, damage.damage, None, None);
         pictureChanged_ = true;
         return;
     }
@@ -157,7 +158,10 @@ void Compositor::handleEvent(const XEvent& event) {
     // restacked. Its own pixmap holds no other program's pixels, so the frame
     // in hand stays good. Reported anywhere below (the parent of the window
     // that changed), the change may be inside a painted top-level window.
-    if (shapeChanged || event.xany.window != connection_->root()) nestedChange_ = true;
+    if (shapeChanged || event.xany.window != connection_->root()) {
+        nestedChange_ = true;
+        keepResidues();
+    }
     if (event.type == DestroyNotify) damages_.erase(event.xdestroywindow.window);  // went with the window
     // An unmapped window's pixmap goes; a new one is painted anew when it maps.
     if (event.type == DestroyNotify || event.type == UnmapNotify) {
@@ -198,9 +202,10 @@ void Compositor::releaseScene() {
 
 void Compositor::keepResidues() {
     // A program whose window has no background keeps the last pixels of a
-    // child that went, moved or shrank until it paints there again: what was
-    // covered stays covered until then, relative to the inside corner as
-    // damage is reported.
+    // child that went, moved or shrank until it paints there again: from the
+    // change on, what was covered stays covered until damage reported after
+    // the change (in the order of the event stream) says it was painted anew.
+    // Relative to the inside corner, as damage is reported.
     for (const TopLevel& topLevel : topLevels_) {
         if (topLevel.covered == None) continue;
         auto residue = residues_.find(topLevel.source.window);
@@ -214,7 +219,6 @@ void Compositor::keepResidues() {
 }
 
 void Compositor::rebuildScene() {
-    keepResidues();
     releaseScene();
     std::vector<TopLevel> prepared;
     {
@@ -234,19 +238,24 @@ void Compositor::rebuildScene() {
             std::erase_if(prepared, [](const TopLevel& topLevel) { return topLevel.picture == None; });
         }
     }
-    std::map<Window, Damage> stillThere;
+    std::map<Window, WatchedDamage> stillThere;
     for (TopLevel& topLevel : prepared) {
         const Window id = topLevel.source.window;
-        if (auto known = damages_.find(id); known != damages_.end()) {
+        // Each change as its own rectangle where covered windows may leave
+        // residues; elsewhere one report until the next frame is enough.
+        const bool rectangles = topLevel.covered != None || residues_.count(id) > 0;
+        if (auto known = damages_.find(id); known != damages_.end() && known->second.rectangles == rectangles) {
             stillThere.insert(*known);
             damages_.erase(known);
         } else {
-            stillThere[id] = XDamageCreate(display_, id, XDamageReportNonEmpty);
+            stillThere[id] = {XDamageCreate(display_, id,
+                                            rectangles ? XDamageReportRawRectangles : XDamageReportNonEmpty),
+                              rectangles};
         }
     }
     topLevels_ = std::move(prepared);
     // Windows that went away or are no longer painted: their changes no longer matter.
-    for (const auto& [window, damage] : damages_) XDamageDestroy(display_, damage);
+    for (const auto& [window, watched] : damages_) XDamageDestroy(display_, watched.damage);
     damages_ = std::move(stillThere);
 }
 

@@ -87,7 +87,11 @@ private:
     std::unique_ptr<ExclusionJudge> judge_;
     std::unique_ptr<DesktopBackground> background_;
     std::vector<TopLevel> topLevels_;     // bottom to top, painted
-    std::map<Window, Damage> damages_;
+    struct WatchedDamage {
+        Damage damage = None;
+        bool rectangles = false;  // every change reported with its area, in stream order
+    };
+    std::map<Window, WatchedDamage> damages_;
     // Per top-level window: where a covered window was and its program has
     // not painted since (relative to the inside corner).
     std::map<Window, XserverRegion> residues_;
