@@ -53,6 +53,31 @@ TEST(CaptureRulesExclusion, LeavesOutEveryProcessOfTheMainApplicationOrOfAShareV
     }
 }
 
+TEST(CaptureRulesExclusion, TheOneRuleJudgesAnyProcessByIdentifierOrBundle) {
+    // The same function serves the list at the start and every application
+    // the platform meets while the stream runs.
+    const ExclusionRule rule{parentPID, ownPID};
+    struct Case {
+        std::int32_t processID;
+        std::string bundleIdentifier;
+        bool excluded;
+    };
+    const std::vector<Case> cases = {
+        {parentPID, "", true},
+        {ownPID, "org.example.A", true},
+        {9001, mainAppBundleID, true},
+        {9002, mainAppBundleID + ".shareview", true},
+        {9003, mainAppBundleID + ".launcher", false},
+        {9004, "", false},
+        {0, "", false},
+        {parentPID + 1, mainAppBundleID.substr(1), false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(excludes(rule, c.processID, c.bundleIdentifier), c.excluded)
+            << c.processID << " \"" << c.bundleIdentifier << "\"";
+    }
+}
+
 TEST(CaptureRulesSize, CapsTheWidthAt2560KeepingTheRatioAndNeverScalesUp) {
     struct Case {
         std::int64_t width, height, expectedWidth, expectedHeight;

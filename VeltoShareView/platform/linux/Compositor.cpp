@@ -11,7 +11,8 @@
 namespace velto::x11 {
 namespace {
 
-constexpr int exclusionSearchDepth = 3;  // frame, client, and one level of wrappers
+// How often one tick paints again when the tree changed while it painted.
+constexpr int paintAttempts = 3;
 
 bool isStructureEvent(int type) {
     switch (type) {
@@ -51,11 +52,14 @@ std::unique_ptr<Compositor> Compositor::open(Settings settings, std::string& rea
 
 Compositor::Compositor(std::unique_ptr<XConnection> connection, Settings settings)
     : connection_(std::move(connection)), display_(connection_->display()),
-      settings_(std::move(settings)) {}
+      settings_(std::move(settings)), cursor_(display_) {}
 
 Compositor::~Compositor() {
-    // Closing the connection frees every resource it made and ends the
-    // redirection; pixmaps still on show live on through the view's pictures.
+    // The judge and the background go before the connection they use; closing
+    // the connection frees every resource it made and ends the redirection.
+    // Pixmaps still on show live on through the view's pictures.
+    judge_.reset();
+    background_.reset();
 }
 
 bool Compositor::setUp() {
@@ -63,17 +67,22 @@ bool Compositor::setUp() {
     int errorBase = 0;
     XDamageQueryExtension(display_, &damageEventBase_, &errorBase);
     XFixesQueryExtension(display_, &fixesEventBase_, &errorBase);
-
-    XCompositeRedirectSubwindows(display_, root, CompositeRedirectAutomatic);
-    XSelectInput(display_, root, SubstructureNotifyMask);
-    if (settings_.showsCursor) XFixesSelectCursorInput(display_, root, XFixesDisplayCursorNotifyMask);
+    XShapeQueryExtension(display_, &shapeEventBase_, &errorBase);
 
     int clientCount = 0;
     XResClient* clients = nullptr;
+    XID clientMask = 0;
     if (XResQueryClients(display_, &clientCount, &clients) != 0 && clientCount > 0)
-        clientMask_ = clients[0].resource_mask;
+        clientMask = clients[0].resource_mask;
     if (clients != nullptr) XFree(clients);
-    if (clientMask_ == 0) return false;
+    if (clientMask == 0) return false;
+
+    ErrorTrap trap(*connection_);
+    // Automatic: the screen looks as before. A compositing manager's manual
+    // redirection of the same windows does not stand in the way.
+    XCompositeRedirectSubwindows(display_, root, CompositeRedirectAutomatic);
+    XSelectInput(display_, root, SubstructureNotifyMask | PropertyChangeMask);
+    if (settings_.showsCursor) XFixesSelectCursorInput(display_, root, XFixesDisplayCursorNotifyMask);
 
     XRenderPictFormat* rgb = XRenderFindStandardFormat(display_, PictStandardRGB24);
     for (int i = 0; i < settings_.poolSize; ++i) {
@@ -96,38 +105,11 @@ bool Compositor::setUp() {
         XRenderSetPictureTransform(display_, scratchPicture_, &transform);
         XRenderSetPictureFilter(display_, scratchPicture_, FilterBilinear, nullptr, 0);
     }
-    if (!openBackdrop()) return false;
-    XSync(display_, False);
+    if (trap.failed()) return false;
+    judge_ = std::make_unique<ExclusionJudge>(*connection_, settings_.rule, clientMask);
+    background_ = std::make_unique<DesktopBackground>(*connection_, area);
+    background_->refresh();
     return !connection_->broken();
-}
-
-bool Compositor::openBackdrop() {
-    backdropConnection_ = XConnection::open();
-    if (!backdropConnection_) return false;
-    ::Display* own = backdropConnection_->display();
-    const MonitorArea& area = settings_.area;
-    XSetWindowAttributes attributes{};
-    attributes.override_redirect = True;
-    attributes.background_pixmap = ParentRelative;
-    backdrop_ = XCreateWindow(own, DefaultRootWindow(own), area.x, area.y, unsigned(area.width),
-                              unsigned(area.height), 0, CopyFromParent, InputOutput, CopyFromParent,
-                              CWOverrideRedirect | CWBackPixmap, &attributes);
-    XCompositeRedirectWindow(own, backdrop_, CompositeRedirectManual);
-    const XserverRegion nothing = XFixesCreateRegion(own, nullptr, 0);
-    XFixesSetWindowShapeRegion(own, backdrop_, ShapeInput, 0, 0, nothing);
-    XFixesDestroyRegion(own, nothing);
-    XMapWindow(own, backdrop_);
-    XLowerWindow(own, backdrop_);
-    XSync(own, False);
-    if (backdropConnection_->broken()) return false;
-
-    XWindowAttributes backdropAttributes{};
-    if (!XGetWindowAttributes(display_, backdrop_, &backdropAttributes)) return false;
-    const Pixmap pixmap = XCompositeNameWindowPixmap(display_, backdrop_);
-    backdropPicture_ = XRenderCreatePicture(
-        display_, pixmap, XRenderFindVisualFormat(display_, backdropAttributes.visual), 0, nullptr);
-    XFreePixmap(display_, pixmap);  // the picture keeps it
-    return true;
 }
 
 // ---------------------------------------------------------------- events
@@ -142,6 +124,15 @@ void Compositor::drainEvents() {
 void Compositor::handleEvent(const XEvent& event) {
     if (event.type == damageEventBase_ + XDamageNotify) {
         const auto& damage = reinterpret_cast<const XDamageNotifyEvent&>(event);
+        const auto watched = damages_.find(damage.drawable);
+        const auto residue = residues_.find(damage.drawable);
+        if (residue != residues_.end() && watched != damages_.end() && watched->second.rectangles) {
+            // Painted anew after the covered window went: no longer its last pixels.
+            XRectangle area = damage.area;
+            const XserverRegion painted = XFixesCreateRegion(display_, &area, 1);
+            XFixesSubtractRegion(display_, residue->second, residue->second, painted);
+            XFixesDestroyRegion(display_, painted);
+        }
         XDamageSubtract(display_, damage.damage, None, None);
         pictureChanged_ = true;
         return;
@@ -151,16 +142,35 @@ void Compositor::handleEvent(const XEvent& event) {
         pictureChanged_ = true;
         return;
     }
-    if (!isStructureEvent(event.type)) return;
+    if (event.type == PropertyNotify) {
+        if (background_->isBackgroundProperty(event.xproperty.atom)) {
+            background_->refresh();
+            pictureChanged_ = true;
+        }
+        return;
+    }
+    const bool shapeChanged = event.type == shapeEventBase_ + ShapeNotify;
+    if (!isStructureEvent(event.type) && !shapeChanged) return;
+    judge_->observe(event);
     treeChanged_ = true;
     pictureChanged_ = true;
-    if (event.type == CreateNotify || event.type == DestroyNotify || event.type == ReparentNotify) {
-        // A new window, or a client moved into a frame, or a client slot
-        // handed to a new client: judge every window afresh.
-        exclusionByWindow_.clear();
-        exclusionByClient_.clear();
+    // Reported on the root: a top-level window came, went, moved or was
+    // restacked. Its own pixmap holds no other program's pixels, so the frame
+    // in hand stays good. Reported anywhere below (the parent of the window
+    // that changed), the change may be inside a painted top-level window.
+    if (shapeChanged || event.xany.window != connection_->root()) {
+        nestedChange_ = true;
+        keepResidues();
     }
-    if (event.type == DestroyNotify) damages_.erase(event.xdestroywindow.window);
+    if (event.type == DestroyNotify) damages_.erase(event.xdestroywindow.window);  // went with the window
+    // An unmapped window's pixmap goes; a new one is painted anew when it maps.
+    if (event.type == DestroyNotify || event.type == UnmapNotify) {
+        const Window window = event.type == DestroyNotify ? event.xdestroywindow.window : event.xunmap.window;
+        if (const auto residue = residues_.find(window); residue != residues_.end()) {
+            XFixesDestroyRegion(display_, residue->second);
+            residues_.erase(residue);
+        }
+    }
 }
 
 void Compositor::pollPointer() {
@@ -177,56 +187,103 @@ void Compositor::pollPointer() {
 }
 
 // ---------------------------------------------------------------- windows
-void Compositor::releaseTopLevels() {
-    for (const TopLevel& topLevel : topLevels_) {
-        if (topLevel.picture != None) XRenderFreePicture(display_, topLevel.picture);
-        if (topLevel.pixmap != None) XFreePixmap(display_, topLevel.pixmap);
-        if (topLevel.shape != None) XFixesDestroyRegion(display_, topLevel.shape);
-    }
+void Compositor::release(TopLevel& topLevel) {
+    if (topLevel.picture != None) XRenderFreePicture(display_, topLevel.picture);
+    if (topLevel.pixmap != None) XFreePixmap(display_, topLevel.pixmap);
+    if (topLevel.shape != None) XFixesDestroyRegion(display_, topLevel.shape);
+    if (topLevel.covered != None) XFixesDestroyRegion(display_, topLevel.covered);
+    topLevel.picture = topLevel.pixmap = topLevel.shape = topLevel.covered = None;
+}
+
+void Compositor::releaseScene() {
+    for (TopLevel& topLevel : topLevels_) release(topLevel);
     topLevels_.clear();
 }
 
-void Compositor::rebuildTopLevels() {
-    releaseTopLevels();
-    std::map<Window, Damage> stillThere;
-    for (Window window : childWindows(display_, connection_->root())) {
-        XWindowAttributes attributes{};
-        if (XGetWindowAttributes(display_, window, &attributes) == 0) continue;
-        if (attributes.c_class == InputOnly || attributes.map_state != IsViewable) continue;
-        TopLevel topLevel;
-        topLevel.window = window;
-        topLevel.x = attributes.x;
-        topLevel.y = attributes.y;
-        topLevel.width = attributes.width + 2 * attributes.border_width;
-        topLevel.height = attributes.height + 2 * attributes.border_width;
-        // A window manager may move a client from one frame into another: hear
-        // about what happens inside each frame, not only on the root.
-        XSelectInput(display_, window, SubstructureNotifyMask);
-        if (isExcluded(window)) continue;
+void Compositor::keepResidues() {
+    // A program whose window has no background keeps the last pixels of a
+    // child that went, moved or shrank until it paints there again: from the
+    // change on, what was covered stays covered until damage reported after
+    // the change (in the order of the event stream) says it was painted anew.
+    // Relative to the inside corner, as damage is reported.
+    for (const TopLevel& topLevel : topLevels_) {
+        if (topLevel.covered == None) continue;
+        auto residue = residues_.find(topLevel.source.window);
+        if (residue == residues_.end())
+            residue = residues_.emplace(topLevel.source.window, XFixesCreateRegion(display_, nullptr, 0)).first;
+        const int border = topLevel.source.border;
+        XFixesTranslateRegion(display_, topLevel.covered, -border, -border);
+        XFixesUnionRegion(display_, residue->second, residue->second, topLevel.covered);
+        XFixesTranslateRegion(display_, topLevel.covered, border, border);
+    }
+}
 
-        XRenderPictFormat* format = XRenderFindVisualFormat(display_, attributes.visual);
-        if (format == nullptr) continue;
-        topLevel.pixmap = XCompositeNameWindowPixmap(display_, window);
-        topLevel.picture = XRenderCreatePicture(display_, topLevel.pixmap, format, 0, nullptr);
-        topLevel.opaque = !(format->type == PictTypeDirect && format->direct.alphaMask != 0);
-        topLevel.border = attributes.border_width;
-        if (isShaped(window))
-            topLevel.shape = XFixesCreateRegionFromWindow(display_, window, WindowRegionBounding);
-        topLevels_.push_back(topLevel);
-
-        if (auto known = damages_.find(window); known != damages_.end()) {
+void Compositor::rebuildScene() {
+    releaseScene();
+    std::vector<TopLevel> prepared;
+    {
+        ErrorTrap trap(*connection_);
+        for (PaintableWindow& window : judge_->judge()) {
+            prepared.push_back({std::move(window)});
+            if (!prepare(prepared.back())) prepared.pop_back();
+        }
+        if (trap.failed()) {
+            // A window went meanwhile: find out which, one by one. A window
+            // that cannot be painted exactly as judged is not painted.
+            for (TopLevel& topLevel : prepared) {
+                release(topLevel);
+                ErrorTrap own(*connection_);
+                if (!prepare(topLevel) || own.failed()) release(topLevel);
+            }
+            std::erase_if(prepared, [](const TopLevel& topLevel) { return topLevel.picture == None; });
+        }
+    }
+    std::map<Window, WatchedDamage> stillThere;
+    for (TopLevel& topLevel : prepared) {
+        const Window id = topLevel.source.window;
+        // Each change as its own rectangle where covered windows may leave
+        // residues; elsewhere one report until the next frame is enough.
+        const bool rectangles = topLevel.covered != None || residues_.count(id) > 0;
+        if (auto known = damages_.find(id); known != damages_.end() && known->second.rectangles == rectangles) {
             stillThere.insert(*known);
             damages_.erase(known);
         } else {
-            stillThere[window] = XDamageCreate(display_, window, XDamageReportNonEmpty);
+            stillThere[id] = {XDamageCreate(display_, id,
+                                            rectangles ? XDamageReportRawRectangles : XDamageReportNonEmpty),
+                              rectangles};
         }
     }
-    // Windows that went away or became excluded: their changes no longer matter.
-    for (const auto& [window, damage] : damages_) XDamageDestroy(display_, damage);
+    topLevels_ = std::move(prepared);
+    // Windows that went away or are no longer painted: their changes no longer matter.
+    for (const auto& [window, watched] : damages_) XDamageDestroy(display_, watched.damage);
     damages_ = std::move(stillThere);
-    // The root's background may have been replaced since; paint it afresh.
-    XClearWindow(backdropConnection_->display(), backdrop_);
-    XSync(backdropConnection_->display(), False);
+}
+
+bool Compositor::prepare(TopLevel& topLevel) {
+    const PaintableWindow& source = topLevel.source;
+    XRenderPictFormat* format = XRenderFindVisualFormat(display_, source.visual);
+    if (format == nullptr) return false;
+    const bool shaped = isShaped(source.window);
+    topLevel.pixmap = XCompositeNameWindowPixmap(display_, source.window);
+    topLevel.picture = XRenderCreatePicture(display_, topLevel.pixmap, format, 0, nullptr);
+    topLevel.opaque = !(format->type == PictTypeDirect && format->direct.alphaMask != 0);
+    if (shaped) topLevel.shape = XFixesCreateRegionFromWindow(display_, source.window, WindowRegionBounding);
+    if (!source.covers.empty()) {
+        // Each covered window within its own shape, clipped by its ancestors.
+        topLevel.covered = XFixesCreateRegion(display_, nullptr, 0);
+        for (const PaintableWindow::Cover& cover : source.covers) {
+            const XserverRegion shape = XFixesCreateRegionFromWindow(display_, cover.window, WindowRegionBounding);
+            XFixesTranslateRegion(display_, shape, cover.insideX, cover.insideY);
+            XRectangle box{short(cover.box.x), short(cover.box.y), static_cast<unsigned short>(cover.box.width),
+                           static_cast<unsigned short>(cover.box.height)};
+            const XserverRegion clip = XFixesCreateRegion(display_, &box, 1);
+            XFixesIntersectRegion(display_, shape, shape, clip);
+            XFixesUnionRegion(display_, topLevel.covered, topLevel.covered, shape);
+            XFixesDestroyRegion(display_, clip);
+            XFixesDestroyRegion(display_, shape);
+        }
+    }
+    return true;
 }
 
 bool Compositor::isShaped(Window window) {
@@ -238,85 +295,6 @@ bool Compositor::isShaped(Window window) {
            bounding;
 }
 
-bool Compositor::isExcluded(Window topLevel) {
-    if (auto known = exclusionByWindow_.find(topLevel); known != exclusionByWindow_.end())
-        return known->second;
-    // Under a reparenting window manager the excluded client's window sits
-    // inside a frame owned by the manager: the whole frame is left out.
-    bool excluded = false;
-    std::vector<Window> level{topLevel};
-    for (int depth = 0; depth <= exclusionSearchDepth && !excluded && !level.empty(); ++depth) {
-        std::vector<Window> next;
-        for (Window window : level) {
-            if (ownedByExcludedClient(window)) {
-                excluded = true;
-                break;
-            }
-            if (depth < exclusionSearchDepth)
-                for (Window child : childWindows(display_, window)) next.push_back(child);
-        }
-        level = std::move(next);
-    }
-    exclusionByWindow_[topLevel] = excluded;
-    return excluded;
-}
-
-bool Compositor::ownedByExcludedClient(Window window) {
-    const XID base = window & ~clientMask_;
-    if (auto known = exclusionByClient_.find(base); known != exclusionByClient_.end())
-        return known->second;
-    bool excluded = std::any_of(settings_.excludedClients.begin(), settings_.excludedClients.end(),
-                                [&](const ClientRange& client) { return client.owns(window); });
-    // A connection the excluded program opened after the content was listed.
-    if (!excluded) {
-        const auto pid = serverKnownProcessID(display_, window);
-        excluded = pid && settings_.excludedProcesses.count(*pid) > 0;
-    }
-    exclusionByClient_[base] = excluded;
-    return excluded;
-}
-
-// ---------------------------------------------------------------- cursor
-void Compositor::refreshCursor() {
-    cursorChanged_ = false;
-    XFixesCursorImage* image = XFixesGetCursorImage(display_);
-    if (image == nullptr) return;
-    if (cursorPicture_ != None) XRenderFreePicture(display_, cursorPicture_);
-    cursorPicture_ = None;
-    cursorWidth_ = image->width;
-    cursorHeight_ = image->height;
-    cursorHotX_ = image->xhot;
-    cursorHotY_ = image->yhot;
-    if (cursorWidth_ > 0 && cursorHeight_ > 0) {
-        // XFixes hands out premultiplied ARGB in longs; the picture wants 32 bits.
-        std::vector<std::uint32_t> pixels(std::size_t(cursorWidth_) * cursorHeight_);
-        for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = std::uint32_t(image->pixels[i]);
-        const Pixmap pixmap = XCreatePixmap(display_, connection_->root(), unsigned(cursorWidth_),
-                                            unsigned(cursorHeight_), 32);
-        XImage* upload = XCreateImage(display_, DefaultVisual(display_, DefaultScreen(display_)), 32,
-                                      ZPixmap, 0, reinterpret_cast<char*>(pixels.data()),
-                                      unsigned(cursorWidth_), unsigned(cursorHeight_), 32, 0);
-        const GC gc = XCreateGC(display_, pixmap, 0, nullptr);
-        XPutImage(display_, pixmap, gc, upload, 0, 0, 0, 0, unsigned(cursorWidth_),
-                  unsigned(cursorHeight_));
-        XFreeGC(display_, gc);
-        upload->data = nullptr;  // owned by the vector
-        XDestroyImage(upload);
-        cursorPicture_ = XRenderCreatePicture(
-            display_, pixmap, XRenderFindStandardFormat(display_, PictStandardARGB32), 0, nullptr);
-        XFreePixmap(display_, pixmap);
-    }
-    XFree(image);
-}
-
-void Compositor::paintCursor(Picture target) {
-    if (cursorPicture_ == None) return;
-    const int x = pointerX_ - cursorHotX_ - settings_.area.x;
-    const int y = pointerY_ - cursorHotY_ - settings_.area.y;
-    XRenderComposite(display_, PictOpOver, cursorPicture_, None, target, 0, 0, 0, 0, x, y,
-                     unsigned(cursorWidth_), unsigned(cursorHeight_));
-}
-
 // ---------------------------------------------------------------- painting
 std::shared_ptr<const FramePixmap> Compositor::freePixmap() {
     for (const auto& slot : pool_)
@@ -325,48 +303,63 @@ std::shared_ptr<const FramePixmap> Compositor::freePixmap() {
 }
 
 void Compositor::paintBackground(Picture target) {
-    // Excluded windows are simply not painted, so the desktop shows where no
-    // other window lies beneath them. Where an opaque window will be painted
-    // anyway, the desktop is not needed.
+    // Where an opaque window will be painted anyway, the desktop is not needed.
     const MonitorArea& area = settings_.area;
     Region visible = XCreateRegion();
     XRectangle whole{0, 0, static_cast<unsigned short>(area.width), static_cast<unsigned short>(area.height)};
     XUnionRectWithRegion(&whole, visible, visible);
     for (const TopLevel& topLevel : topLevels_) {
         if (!topLevel.opaque || topLevel.shape != None) continue;
-        XRectangle covered{short(topLevel.x - area.x), short(topLevel.y - area.y),
-                           static_cast<unsigned short>(topLevel.width),
-                           static_cast<unsigned short>(topLevel.height)};
+        const PaintableWindow& source = topLevel.source;
+        XRectangle covered{short(source.x - area.x), short(source.y - area.y),
+                           static_cast<unsigned short>(source.width), static_cast<unsigned short>(source.height)};
         Region window = XCreateRegion();
         XUnionRectWithRegion(&covered, window, window);
         XSubtractRegion(visible, window, visible);
         XDestroyRegion(window);
     }
-    if (!XEmptyRegion(visible)) {
-        XRenderSetPictureClipRegion(display_, target, visible);
-        XRenderComposite(display_, PictOpSrc, backdropPicture_, None, target, 0, 0, 0, 0, 0, 0,
-                         unsigned(area.width), unsigned(area.height));
-        XRenderPictureAttributes noClip{};
-        noClip.clip_mask = None;
-        XRenderChangePicture(display_, target, CPClipMask, &noClip);
-    }
+    if (!XEmptyRegion(visible)) background_->paint(target, visible);
     XDestroyRegion(visible);
 }
 
 void Compositor::paint(Picture target) {
+    static constexpr XRenderColor black{0, 0, 0, 0xffff};
     paintBackground(target);
     for (const TopLevel& topLevel : topLevels_) {
-        const int x = topLevel.x - settings_.area.x;
-        const int y = topLevel.y - settings_.area.y;
+        const PaintableWindow& source = topLevel.source;
+        const int x = source.x - settings_.area.x;
+        const int y = source.y - settings_.area.y;
         // Outside its shape a window's pixmap holds nothing to show.
         if (topLevel.shape != None)
-            XFixesSetPictureClipRegion(display_, target, x + topLevel.border, y + topLevel.border,
-                                       topLevel.shape);
-        XRenderComposite(display_, topLevel.opaque ? PictOpSrc : PictOpOver, topLevel.picture, None,
-                         target, 0, 0, 0, 0, x, y, unsigned(topLevel.width), unsigned(topLevel.height));
-        if (topLevel.shape != None) XFixesSetPictureClipRegion(display_, target, 0, 0, None);
+            XFixesSetPictureClipRegion(display_, target, x + source.border, y + source.border, topLevel.shape);
+        XRenderComposite(display_, topLevel.opaque ? PictOpSrc : PictOpOver, topLevel.picture, None, target, 0, 0,
+                         0, 0, x, y, unsigned(source.width), unsigned(source.height));
+        const auto residue = residues_.find(source.window);
+        for (const auto& [region, offset] : {std::pair{topLevel.covered, 0},
+                                             std::pair{residue != residues_.end() ? residue->second : None,
+                                                       source.border}}) {
+            if (region == None) continue;
+            XFixesSetPictureClipRegion(display_, target, x + offset, y + offset, region);
+            XRenderFillRectangle(display_, PictOpSrc, target, &black, x, y, unsigned(source.width),
+                                 unsigned(source.height));
+        }
+        XFixesSetPictureClipRegion(display_, target, 0, 0, None);
     }
-    if (settings_.showsCursor) paintCursor(target);
+    if (settings_.showsCursor) cursor_.paint(target, pointerX_ - settings_.area.x, pointerY_ - settings_.area.y);
+}
+
+bool Compositor::paintFrame(const FramePixmap& slot) {
+    ErrorTrap trap(*connection_);
+    const Picture slotPicture = poolPictures_[slot.pixmap];
+    if (scratchPicture_ != None) {
+        paint(scratchPicture_);
+        XRenderComposite(display_, PictOpSrc, scratchPicture_, None, slotPicture, 0, 0, 0, 0, 0, 0,
+                         unsigned(settings_.width), unsigned(settings_.height));
+    } else {
+        paint(slotPicture);
+    }
+    // Waits until the picture is complete in the server, before anyone is told about it.
+    return !trap.failed();
 }
 
 std::shared_ptr<CapturedFrame> Compositor::nextFrame() {
@@ -375,26 +368,36 @@ std::shared_ptr<CapturedFrame> Compositor::nextFrame() {
     if (connection_->broken() || !pictureChanged_) return nullptr;
     auto slot = freePixmap();
     if (!slot) return nullptr;
-
-    if (treeChanged_) {
-        rebuildTopLevels();
-        treeChanged_ = false;
+    if (settings_.showsCursor && cursorChanged_) {
+        cursorChanged_ = false;
+        cursor_.refresh();
     }
-    if (settings_.showsCursor && cursorChanged_) refreshCursor();
-    pictureChanged_ = false;
 
-    const Picture slotPicture = poolPictures_[slot->pixmap];
-    if (scratchPicture_ != None) {
-        paint(scratchPicture_);
-        XRenderComposite(display_, PictOpSrc, scratchPicture_, None, slotPicture, 0, 0, 0, 0, 0, 0,
-                         unsigned(settings_.width), unsigned(settings_.height));
-    } else {
-        paint(slotPicture);
+    // A window nested in a top-level window is painted as part of the
+    // top-level's pixmap, so a private window mapped, moved or reparented
+    // into a public one between the judgement and the paint would show.
+    // Every such change is a structure event on a window selected during the
+    // judgement, and the server sends it before its answer to the paint's
+    // sync: a frame during which one arrived below the root is not handed
+    // out, and is painted again from a new judgement. A server grab would close the same
+    // gap but stall every other client of the desktop at up to 30 frames a
+    // second; a discarded frame costs only this process.
+    for (int attempt = 0; attempt < paintAttempts; ++attempt) {
+        if (treeChanged_) {
+            treeChanged_ = false;
+            nestedChange_ = false;
+            rebuildScene();
+        }
+        pictureChanged_ = false;
+        const bool painted = paintFrame(*slot);
+        drainEvents();
+        if (connection_->broken()) return nullptr;
+        if (painted && !nestedChange_) return std::make_shared<CapturedFrame>(std::move(slot), frameStatusComplete);
+        // A failed paint may stem from a window that just went; judge afresh.
+        treeChanged_ = true;
     }
-    // The picture is complete in the server before anyone is told about it.
-    XSync(display_, False);
-    if (connection_->broken()) return nullptr;
-    return std::make_shared<CapturedFrame>(std::move(slot), frameStatusComplete);
+    pictureChanged_ = true;  // the next tick tries again
+    return nullptr;
 }
 
 }  // namespace velto::x11

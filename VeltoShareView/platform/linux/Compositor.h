@@ -1,6 +1,9 @@
 #pragma once
 
 #include "CapturedFrame.h"
+#include "CursorPicture.h"
+#include "DesktopBackground.h"
+#include "ExclusionJudge.h"
 #include "ShareableContentX11.h"
 #include "XConnection.h"
 
@@ -9,13 +12,14 @@
 #include <X11/extensions/Xrender.h>
 
 #include <map>
-#include <set>
 #include <vector>
 
 namespace velto::x11 {
 
-// Paints one monitor's area, minus the excluded clients' windows, into
-// server-side pictures on a connection of its own. One thread at a time.
+// Paints one monitor's area into server-side pictures on a connection of its
+// own: the desktop's background, every window the judge lets through (with
+// what must not show of it covered in black), the pointer, scaled down when
+// the frames are smaller than the monitor. One thread at a time.
 class Compositor {
 public:
     struct Settings {
@@ -24,8 +28,7 @@ public:
         int height = 0;
         int poolSize = 3;
         bool showsCursor = true;
-        std::set<pid_t> excludedProcesses;
-        std::vector<ClientRange> excludedClients;
+        shareview::ExclusionRule rule;
     };
 
     // Nothing, and a reason, when the display or its extensions are missing.
@@ -40,15 +43,15 @@ public:
 
 private:
     struct TopLevel {
-        Window window = None;
-        int x = 0, y = 0, width = 0, height = 0;
+        PaintableWindow source;
         Pixmap pixmap = None;
         Picture picture = None;
         bool opaque = true;
         // The bounding shape of a non-rectangular window, relative to the
         // window's inside corner (the border lies at negative coordinates).
         XserverRegion shape = None;
-        int border = 0;
+        // What is painted over in black, relative to the outer corner.
+        XserverRegion covered = None;
     };
 
     Compositor(std::unique_ptr<XConnection> connection, Settings settings);
@@ -56,48 +59,48 @@ private:
     void drainEvents();
     void handleEvent(const XEvent& event);
     void pollPointer();
-    void rebuildTopLevels();
-    void releaseTopLevels();
+    void keepResidues();
+    void rebuildScene();
+    // Names the pixmap and makes the pictures and regions, unchecked; false
+    // when the window's visual has no picture format.
+    bool prepare(TopLevel& topLevel);
+    void release(TopLevel& topLevel);
+    void releaseScene();
     bool isShaped(Window window);
-    bool isExcluded(Window topLevel);
-    bool ownedByExcludedClient(Window window);
-    void watchDamage(Window window);
-    void refreshCursor();
     std::shared_ptr<const FramePixmap> freePixmap();
+    bool paintFrame(const FramePixmap& slot);
     void paint(Picture target);
-    bool openBackdrop();
     void paintBackground(Picture target);
-    void paintCursor(Picture target);
 
     std::unique_ptr<XConnection> connection_;
     ::Display* display_;
     const Settings settings_;
     int damageEventBase_ = 0;
     int fixesEventBase_ = 0;
+    int shapeEventBase_ = 0;
 
     std::vector<std::shared_ptr<FramePixmap>> pool_;
     std::map<Pixmap, Picture> poolPictures_;
     Pixmap scratch_ = None;        // monitor-sized, when the frames are scaled down
     Picture scratchPicture_ = None;
-    // The desktop's own background, from a window of the monitor's size whose
-    // background is the root's (ParentRelative). Another connection redirects
-    // it manually, so the server never shows it and it hides nothing; empty
-    // input shape, so it takes no clicks.
-    std::unique_ptr<XConnection> backdropConnection_;
-    Window backdrop_ = None;
-    Picture backdropPicture_ = None;
 
-    std::vector<TopLevel> topLevels_;     // bottom to top, mapped, not excluded
-    std::map<Window, Damage> damages_;
-    std::map<Window, bool> exclusionByWindow_;
-    std::map<XID, bool> exclusionByClient_;
-    XID clientMask_ = 0;
+    std::unique_ptr<ExclusionJudge> judge_;
+    std::unique_ptr<DesktopBackground> background_;
+    std::vector<TopLevel> topLevels_;     // bottom to top, painted
+    struct WatchedDamage {
+        Damage damage = None;
+        bool rectangles = false;  // every change reported with its area, in stream order
+    };
+    std::map<Window, WatchedDamage> damages_;
+    // Per top-level window: where a covered window was and its program has
+    // not painted since (relative to the inside corner).
+    std::map<Window, XserverRegion> residues_;
 
-    Picture cursorPicture_ = None;
-    int cursorWidth_ = 0, cursorHeight_ = 0, cursorHotX_ = 0, cursorHotY_ = 0;
+    CursorPicture cursor_;
     int pointerX_ = -1, pointerY_ = -1;
 
     bool treeChanged_ = true;
+    bool nestedChange_ = false;  // since the last judgement, below the root
     bool pictureChanged_ = true;
     bool cursorChanged_ = true;
 };

@@ -1,5 +1,6 @@
 #include "ShareableContentX11.h"
 
+#include "WindowOwnership.h"
 #include "XConnection.h"
 
 #include <X11/Xatom.h>
@@ -38,32 +39,25 @@ std::optional<pid_t> claimedProcessID(::Display* display, Window window) {
     return pid;
 }
 
-// A client's top-level windows carry WM_CLASS; under a reparenting window
-// manager they sit one or two levels below the manager's frames.
+// The first windows that carry WM_CLASS, looked for down through each
+// client's own windows: a top-level window, or the client window inside a
+// window manager's frame.
 struct TopLevelFacts {
-    std::optional<std::string> windowClass;
+    std::vector<std::string> windowClasses;
     std::optional<pid_t> claimedPID;
 };
 
-void collectTopLevels(::Display* display, Window window, int depth,
-                      const std::vector<XResClient>& clients,
-                      std::map<XID, TopLevelFacts>& factsByClient) {
-    const auto owner = [&](Window w) -> std::optional<XID> {
-        for (const auto& client : clients)
-            if ((w & ~client.resource_mask) == client.resource_base) return client.resource_base;
-        return std::nullopt;
-    };
+void collectClientWindows(::Display* display, Window window, XID mask, std::map<XID, TopLevelFacts>& factsByClient) {
+    const XID client = window & ~mask;
     if (auto cls = windowClass(display, window)) {
-        if (auto base = owner(window)) {
-            auto& facts = factsByClient[*base];
-            if (!facts.windowClass) facts.windowClass = cls;
-            if (!facts.claimedPID) facts.claimedPID = claimedProcessID(display, window);
-        }
+        auto& facts = factsByClient[client];
+        facts.windowClasses.push_back(*cls);
+        if (!facts.claimedPID) facts.claimedPID = claimedProcessID(display, window);
         return;
     }
-    if (depth == 0) return;
     for (Window child : childWindows(display, window))
-        collectTopLevels(display, child, depth - 1, clients, factsByClient);
+        if ((child & ~mask) == client || windowClass(display, child))
+            collectClientWindows(display, child, mask, factsByClient);
 }
 
 }  // namespace
@@ -103,30 +97,30 @@ std::optional<pid_t> serverKnownProcessID(::Display* display, XID clientResource
     return pid;
 }
 
-std::vector<RunningApplication> queryClients(::Display* display) {
+std::vector<RunningApplication> queryApplications(::Display* display) {
     int count = 0;
     XResClient* list = nullptr;
     // Unlike the client-id query, this one returns a true Status on success.
     if (XResQueryClients(display, &count, &list) == 0) return {};
     const std::vector<XResClient> clients(list, list + count);
     if (list != nullptr) XFree(list);
+    if (clients.empty()) return {};
 
     std::map<XID, TopLevelFacts> factsByClient;
     for (Window topLevel : childWindows(display, DefaultRootWindow(display)))
-        collectTopLevels(display, topLevel, 2, clients, factsByClient);
+        collectClientWindows(display, topLevel, clients.front().resource_mask, factsByClient);
 
-    std::vector<RunningApplication> result;
+    std::vector<ClientFacts> facts;
     for (const auto& client : clients) {
         if (client.resource_base == 0) continue;  // the server itself, owner of the root window
-        RunningApplication application;
-        const auto& facts = factsByClient[client.resource_base];
-        const auto pid = serverKnownProcessID(display, client.resource_base);
-        application.processID = pid ? *pid : facts.claimedPID.value_or(0);
-        application.bundleIdentifier = facts.windowClass.value_or("");
-        application.native = std::make_shared<const ClientRange>(
-            ClientRange{client.resource_base, client.resource_mask});
-        result.push_back(std::move(application));
+        const auto& known = factsByClient[client.resource_base];
+        std::optional<std::int32_t> pid = serverKnownProcessID(display, client.resource_base);
+        if (!pid) pid = known.claimedPID;
+        facts.push_back({client.resource_base, pid, known.windowClasses});
     }
+    std::vector<RunningApplication> result;
+    for (const ApplicationFacts& application : groupByProcess(facts))
+        result.push_back(runningApplication(application));
     return result;
 }
 
@@ -137,7 +131,7 @@ ShareableContentResult queryShareableContent() {
         return {std::nullopt, CaptureError{"The X server lacks the " + *missing + " extension."}};
     ShareableContent content;
     content.displays = queryMonitors(connection->display());
-    content.applications = queryClients(connection->display());
+    content.applications = queryApplications(connection->display());
     if (connection->broken())
         return {std::nullopt, CaptureError{"The connection to the X server was lost."}};
     return {std::move(content), std::nullopt};

@@ -22,16 +22,12 @@ struct MonitorArea {
     int height = 0;
 };
 
-// The native side of a RunningApplication record: the client's resource-id
-// range, which names every window the client creates.
-struct ClientRange {
-    XID base = 0;
-    XID mask = 0;
-    bool owns(XID resource) const { return (resource & ~mask) == base; }
-};
-
 std::vector<shareview::Display> queryMonitors(::Display* display);
-std::vector<RunningApplication> queryClients(::Display* display);
+// One record per process: every X client of it together, the bundle
+// identifier from the class of its top-level client windows; a client whose
+// process cannot be told is a record of its own. The records carry nothing
+// native: the capture judges every window afresh by the exclusion rule.
+std::vector<RunningApplication> queryApplications(::Display* display);
 
 // The process behind one X client as the server knows it (not what the client
 // claims), or nothing when the server cannot tell.

@@ -14,11 +14,9 @@ Compositor::Settings settingsFor(const ContentFilter& filter, const StreamConfig
     settings.height = int(configuration.height);
     settings.poolSize = std::max(1, configuration.queueDepth);
     settings.showsCursor = configuration.showsCursor;
-    for (const RunningApplication& application : filter.excludedApplications) {
-        if (application.processID > 0) settings.excludedProcesses.insert(application.processID);
-        if (const auto* client = static_cast<const ClientRange*>(application.native.get()))
-            settings.excludedClients.push_back(*client);
-    }
+    // The rule, not the applications listed at the start: applications and
+    // connections that appear while the stream runs are judged by it too.
+    settings.rule = filter.rule;
     return settings;
 }
 

@@ -2,8 +2,8 @@
 // The capture stream on X11: a private compositor. Top-level windows are
 // redirected (automatically, so the screen looks as before) and the chosen
 // monitor is painted from their own pixmaps into pictures kept in the server,
-// leaving out every window of an excluded application so that whatever lies
-// beneath shows instead.
+// leaving out every window of an application the exclusion rule names, for
+// the whole life of the stream, so that whatever lies beneath shows instead.
 
 #include "ShareTypes.h"
 

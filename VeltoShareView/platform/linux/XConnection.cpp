@@ -7,32 +7,38 @@
 #include <X11/extensions/Xrandr.h>
 #include <X11/extensions/Xrender.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <mutex>
 
 namespace velto::x11 {
 namespace {
 
-// Windows and pixmaps vanish between a query and the next request all the
-// time; such errors are expected and must not end the process (Xlib's default).
-int ignoreProtocolError(::Display*, XErrorEvent*) { return 0; }
+// Xlib's error handler is process-wide; each connection of ours keeps its own
+// record of refused requests, found here by its display.
+std::mutex registryMutex;
+std::map<::Display*, XConnection*>& registry() {
+    static std::map<::Display*, XConnection*> connections;
+    return connections;
+}
 
 // The per-connection exit handler decides what happens; stay quiet here.
 int quietConnectionLoss(::Display*) { return 0; }
 
 // The handlers are process-wide and Qt installs its own when it connects
 // (whose I/O handler ends the process): put ours back at every connection.
-void installProcessHandlers() {
+void installProcessHandlers(XErrorHandler recordProtocolError) {
     static std::once_flag once;
     std::call_once(once, [] { XInitThreads(); });
-    XSetErrorHandler(ignoreProtocolError);
+    XSetErrorHandler(recordProtocolError);
     XSetIOErrorHandler(quietConnectionLoss);
 }
 
 }  // namespace
 
 std::unique_ptr<XConnection> XConnection::open() {
-    installProcessHandlers();
+    installProcessHandlers(&XConnection::recordProtocolError);
     ::Display* display = XOpenDisplay(nullptr);
     if (display == nullptr) return nullptr;
     return std::unique_ptr<XConnection>(new XConnection(display));
@@ -40,9 +46,15 @@ std::unique_ptr<XConnection> XConnection::open() {
 
 XConnection::XConnection(::Display* display) : display_(display) {
     XSetIOErrorExitHandler(display_, &XConnection::onConnectionLost, this);
+    std::lock_guard lock(registryMutex);
+    registry()[display_] = this;
 }
 
 XConnection::~XConnection() {
+    {
+        std::lock_guard lock(registryMutex);
+        registry().erase(display_);
+    }
     // A lost connection still owns its memory; XCloseDisplay frees it
     // without talking to the server once the connection is marked dead.
     XCloseDisplay(display_);
@@ -50,6 +62,24 @@ XConnection::~XConnection() {
 
 void XConnection::onConnectionLost(::Display*, void* self) {
     static_cast<XConnection*>(self)->broken_ = true;
+}
+
+// Windows and pixmaps vanish between a query and the next request all the
+// time: an error never ends the process (Xlib's default). It is recorded for
+// the connection's own checks; errors on connections that are not ours
+// (there are none through Xlib today) are dropped.
+int XConnection::recordProtocolError(::Display* display, XErrorEvent* error) {
+    std::lock_guard lock(registryMutex);
+    const auto found = registry().find(display);
+    if (found != registry().end())
+        found->second->lastFailedRequest_ = std::max(found->second->lastFailedRequest_, error->serial);
+    return 0;
+}
+
+bool XConnection::failedSince(unsigned long firstRequest) {
+    if (broken_) return true;
+    XSync(display_, False);
+    return broken_ || (lastFailedRequest_ != 0 && lastFailedRequest_ >= firstRequest);
 }
 
 std::optional<std::string> missingExtension(::Display* display) {

@@ -26,12 +26,37 @@ public:
     // made afterwards.
     bool broken() const { return broken_; }
 
+    // Waits for the server's answer to every request made so far and tells
+    // whether one made at or after `firstRequest` (a NextRequest value) failed.
+    bool failedSince(unsigned long firstRequest);
+
 private:
     explicit XConnection(::Display* display);
     static void onConnectionLost(::Display* display, void* self);
+    static int recordProtocolError(::Display* display, XErrorEvent* error);
 
     ::Display* display_;
     bool broken_ = false;
+    // Serial of the latest request the server refused; read and written only
+    // on the thread that uses the connection (Xlib reports errors there).
+    unsigned long lastFailedRequest_ = 0;
+};
+
+// Watches the requests made on one connection from its construction on: a
+// window that vanished, a pixmap that could not be named, a refused
+// redirection. Where such a failure changes the picture, the caller must not
+// trust what it built.
+class ErrorTrap {
+public:
+    explicit ErrorTrap(XConnection& connection)
+        : connection_(connection), firstRequest_(NextRequest(connection.display())) {}
+    // Round trip: true when any request since construction failed, or the
+    // connection is lost.
+    bool failed() { return connection_.failedSince(firstRequest_); }
+
+private:
+    XConnection& connection_;
+    const unsigned long firstRequest_;
 };
 
 // The children of `window`, bottom-most first; empty when it is gone.

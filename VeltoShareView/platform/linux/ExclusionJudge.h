@@ -1,0 +1,78 @@
+#pragma once
+// Who may be painted, asked of the X server at the moment of painting: every
+// window's owner is the process of the client that made it as the server
+// reports it now, never a client-id range remembered from earlier (the
+// server hands a closed client's range to the next one that connects).
+
+#include "SharePlatform.h"
+#include "WindowOwnership.h"
+#include "WindowQueries.h"
+#include "XConnection.h"
+
+#include <X11/Xlib.h>
+
+#include <map>
+#include <optional>
+#include <set>
+#include <vector>
+
+namespace velto::x11 {
+
+// A viewable top-level window that may be painted; what must not show of it
+// is covered in black.
+struct PaintableWindow {
+    Window window = None;
+    int x = 0, y = 0, width = 0, height = 0;  // outer box, root coordinates
+    int border = 0;
+    Visual* visual = nullptr;
+    struct Cover {
+        Window window = None;
+        Box box;                       // top-level coordinates, clipped by the ancestors
+        int insideX = 0, insideY = 0;  // the window's inside corner, top-level coordinates
+    };
+    std::vector<Cover> covers;
+};
+
+class ExclusionJudge {
+public:
+    ExclusionJudge(XConnection& connection, shareview::ExclusionRule rule, ResourceID clientMask);
+
+    // Called for every event of the connection before the next judgement.
+    void observe(const XEvent& event);
+
+    // Walks the whole tree, bottom to top: structure events are selected on
+    // every viewable window before its children are asked for, so nothing
+    // made meanwhile goes unheard. A top-level window that cannot be judged
+    // completely (it vanished, a query failed) is not among the result.
+    std::vector<PaintableWindow> judge();
+
+private:
+    struct Walk;
+    struct Candidate;
+    // The viewable top-level windows, each with its own labels.
+    std::vector<Candidate> topLevels(Walk& walk);
+    // Level by level down every candidate's tree.
+    void descend(std::vector<Candidate>& candidates, Walk& walk);
+    // The clients of every application the rule names, and those that could
+    // not be asked about.
+    std::set<ResourceID> excludedClients(const Walk& walk);
+    std::optional<ResourceID> windowManagerClient();
+    WindowFacts factsOf(Window window, const WindowReport& report, int parent) const;
+    void noteBoundary(const WindowFacts& facts, const WindowLabels& labels, Walk& walk);
+    // Nothing when the server refused the question; a process of nothing when
+    // it cannot tell.
+    std::optional<std::optional<std::int32_t>> processOf(ResourceID client, Window window);
+
+    XConnection& connection_;
+    ::Display* display_;
+    const shareview::ExclusionRule rule_;
+    const ResourceID clientMask_;
+    const Atom wmSelection_;
+    WindowQueries queries_;
+    // Process of each client, as the server reported it. Dropped as soon as a
+    // window of the client is destroyed (the client may be closing, and its
+    // range may then go to another) and for every client not seen in a walk.
+    std::map<ResourceID, std::optional<std::int32_t>> processByClient_;
+};
+
+}  // namespace velto::x11

@@ -1,0 +1,96 @@
+#pragma once
+// Who owns what on an X screen, decided over plain records so that the
+// decisions can be tested without a server: X clients grouped into
+// applications, a window manager's frame told from an application window
+// that embeds another program's window, and what of a top-level window must
+// stay out of the picture. ExclusionJudge gathers the records from the server.
+
+#include "SharePlatform.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velto::x11 {
+
+// An X resource identifier; its high bits name the client that made it.
+using ResourceID = unsigned long;
+
+// One X client (connection) as the server describes it now.
+struct ClientFacts {
+    ResourceID base = 0;  // the client's resource-id base
+    // The process as the server reports it, or as the client's windows claim
+    // it (_NET_WM_PID) where the server cannot tell.
+    std::optional<std::int32_t> processID;
+    // WM_CLASS class of the client's top-level client windows, in stacking order.
+    std::vector<std::string> windowClasses;
+};
+
+// One application: every client of one process, or a client whose process
+// is unknown on its own.
+struct ApplicationFacts {
+    std::optional<std::int32_t> processID;
+    std::vector<ResourceID> clients;
+    std::vector<std::string> windowClasses;  // of all its clients, first seen first
+};
+
+// Clients grouped by process, in the order in which each process's first
+// client is listed.
+std::vector<ApplicationFacts> groupByProcess(const std::vector<ClientFacts>& clients);
+
+// The record the capture sequence sees: the bundle identifier is the first
+// window class (empty when the application shows no top-level window).
+shareview::RunningApplication runningApplication(const ApplicationFacts& application);
+
+// The rule applied to every window class of the application: a process that
+// labels any of its windows as the main application's is the main application.
+bool excludes(const shareview::ExclusionRule& rule, const ApplicationFacts& application);
+
+// One window of a top-level window's tree, parents before children, siblings
+// bottom to top. Geometry is relative to the parent's inside corner; x and y
+// are those of the outer corner (the border's).
+struct WindowFacts {
+    ResourceID window = 0;
+    ResourceID client = 0;
+    int parent = -1;  // index into the same list; -1 for the top-level window
+    bool viewable = false;
+    bool hasWMState = false;  // ICCCM: a client window the window manager manages
+    bool overrideRedirect = false;
+    int x = 0, y = 0, width = 0, height = 0, border = 0;
+};
+
+struct Box {
+    int x = 0, y = 0, width = 0, height = 0;
+    bool empty() const { return width <= 0 || height <= 0; }
+    bool operator==(const Box&) const = default;
+};
+
+// Whether a top-level window is a window manager's frame: made by the
+// manager's connection, not override-redirect (the manager's own menus are),
+// and no client window itself (no WM_STATE).
+bool isFrame(const std::vector<WindowFacts>& tree, std::optional<ResourceID> windowManager);
+
+struct TopLevelVerdict {
+    bool leftOut = false;     // not painted at all
+    std::vector<int> covered;  // windows painted over in black
+};
+
+// What of one top-level window (tree[0]) may be painted. A top-level window
+// of an excluded client goes whole, and so does a frame that holds a window
+// of an excluded client or, its client just gone, none at all. Inside any
+// other, the outermost window of each excluded client is covered, with
+// everything inside it; also when it is unmapped, as a parent without a
+// background keeps a child's last pixels until its program paints again.
+// The tree holds the children of viewable windows only.
+TopLevelVerdict judgeTopLevel(const std::vector<WindowFacts>& tree, std::optional<ResourceID> windowManager,
+                              const std::function<bool(ResourceID client)>& clientExcluded);
+
+// Where window `index` lies in its top-level window's coordinates (outer
+// corner of the top-level at 0,0), border included.
+Box outerBox(const std::vector<WindowFacts>& tree, int index);
+// The same, clipped by the inside of every ancestor: what of it can show.
+Box visibleBox(const std::vector<WindowFacts>& tree, int index);
+
+}  // namespace velto::x11
