@@ -1,0 +1,58 @@
+#pragma once
+// What the share window should show: the public windows and the desktop, as
+// the probe laid them out, and the spots where a picture is held against them.
+
+#include "Sampler.h"
+#include "ProbeWindows.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace probe {
+
+class Scene {
+public:
+    // Colours of a window's own content; nothing where two colours meet.
+    using Paint = std::function<std::optional<unsigned long>(int x, int y)>;
+
+    static Paint solid(unsigned long colour);
+    static Paint bars(const Area& client);
+
+    explicit Scene(::Display* display) : display_(display) {}
+
+    // A public window, above those added before; its frame (if a window
+    // manager made one) is read from the server. An area of the picture
+    // drawn over by the share view itself (the black over an embedded private
+    // window) is added the same way, with the window it covers.
+    void add(Window window, Paint paint);
+    void addCover(Window window);
+    void setDesktop(std::optional<unsigned long> solid) { desktop_ = solid; }
+
+    // The colour expected at a point of the screen, or nothing where the
+    // picture may blend two colours or shows a frame the probe did not draw.
+    std::optional<unsigned long> expectedAt(int x, int y) const;
+
+private:
+    struct Layer {
+        Area frame;
+        Area client;
+        Paint paint;
+    };
+    ::Display* display_;
+    std::vector<Layer> layers_;  // bottom to top
+    std::optional<unsigned long> desktop_;
+};
+
+struct SpotCheck {
+    int checked = 0;
+    std::vector<std::string> wrong;  // described
+};
+
+// Holds a grid of spots over the area against the scene: what the picture
+// shows there must be what is expected.
+SpotCheck checkSpots(const QImage& picture, const Mirror& mirror, const Scene& scene, const Area& area,
+                     int columns, int rows);
+
+}  // namespace probe
