@@ -70,17 +70,18 @@ bool ProbeRun::begin(const std::optional<Area>& desktopWindow) {
     if (desktopWindow) sampler->open("desktop-private", grown(*desktopWindow, 30));
     sampler->start();
 
-    // Out of the way of the probe's windows, wholly on the screen.
+    const auto starting = host->waitStatus("starting", 20);
+    expect(starting.has_value(), "\"starting\": " + starting.value_or("none"));
+    const auto live = host->waitStatus("live", 20);
+    expect(live.has_value(), "\"live\"");
+    // Out of the way of the probe's windows, wholly on the screen; moved only
+    // now, so that the place where it first showed its waiting text is bare
+    // desktop for the rest of the share.
     const Area& screen = monitor.area;
     XMoveWindow(display, shareWindow, screen.x + screen.width - 960 - 16, screen.y + 440);
     XWarpPointer(display, None, DefaultRootWindow(display), 0, 0, 0, 0, screen.x + screen.width - 4,
                  screen.y + screen.height - 4);
     XSync(display, False);
-
-    const auto starting = host->waitStatus("starting", 20);
-    expect(starting.has_value(), "\"starting\": " + starting.value_or("none"));
-    const auto live = host->waitStatus("live", 20);
-    expect(live.has_value(), "\"live\"");
     return starting && live;
 }
 

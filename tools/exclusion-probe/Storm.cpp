@@ -121,15 +121,15 @@ void Storm::makePrivate() {
     static const char* const kinds[] = {"main plain", "second menu", "main argb", "main shaped"};
     const auto publics = ofKind(false), privates = ofKind(true);
     std::string order;
-    const int where = below(3);
-    if (where == 0 && !publics.empty()) {
+    const int where = below(20);
+    if (where < 10 && !publics.empty()) {
         // Embedded in another program's window, as XEmbed does.
         const Window parent = publics[std::size_t(below(int(publics.size())))].window;
         const Area inside = randomArea({0, 0, 200, 150});
         order = "create main plain " + std::to_string(parent);
         order += " " + std::to_string(inside.x) + " " + std::to_string(inside.y) + " " +
                  std::to_string(inside.width) + " " + std::to_string(inside.height);
-    } else if (where == 1 && !privates.empty()) {
+    } else if (where < 13 && !privates.empty()) {
         const Window parent = privates[std::size_t(below(int(privates.size())))].window;
         order = "create main plain " + std::to_string(parent) + " 10 10 60 40";
     } else {
@@ -147,8 +147,8 @@ void Storm::step() {
     forgetDestroyed();
     const auto publics = ofKind(false), privates = ofKind(true);
     const int choice = below(100);
-    if (choice < 12 && publics.size() < 8) return makePublic();
-    if (choice < 30 && privates.size() < 14) return makePrivate();
+    if (choice < 12 && publics.size() < 10) return makePublic();
+    if (choice < 30 && privates.size() < 20) return makePrivate();
     if (windows_.empty()) return;
     const Entry& entry = windows_[std::size_t(below(int(windows_.size())))];
     if (choice < 45) return act(entry, "map");
@@ -168,7 +168,7 @@ void Storm::step() {
         }
         return act(entry, "reparent", " 0 " + std::to_string(to.x) + " " + std::to_string(to.y));
     }
-    if (windows_.size() > 10) act(entry, "destroy");
+    if (windows_.size() > 16) act(entry, "destroy");
 }
 
 void Storm::blow(double seconds) {
@@ -185,7 +185,7 @@ void Storm::blow(double seconds) {
             run_.savePicture("storm-" + run_.options.session);
             pictureSaved = true;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5 + below(35)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(3 + below(25)));
     }
     std::cout << "[probe] " << steps << " storm steps in " << seconds << " s" << std::endl;
 }
