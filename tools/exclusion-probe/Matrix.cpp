@@ -149,10 +149,22 @@ int Matrix::run() {
         run_.host->order("map " + std::to_string(top));
         return deepest;
     });
-    Window embedded = None;
-    const Area containerArea = run_.frameArea(container_, {});
-    runCase("embedded", containerArea, [&] {
-        embedded = hostWindow("create main plain " + std::to_string(container_) + " 110 80 200 120");
+    runCase("five-deep-embedded", slot(3, 1), [&] {
+        // Four levels of another program's windows, the fifth private.
+        const Area area = privateArea(slot(3, 1));
+        const Window fourth = createChain(display, bars, {area.x - bars_.x, area.y - bars_.y, area.width, area.height},
+                                          4, publicPalette[1]);
+        XSync(display, False);
+        run_.scene.addInside(fourth, Scene::solid(publicPalette[1]));
+        const Window fifth = hostWindow("create main plain " + std::to_string(fourth) + " 20 15 " +
+                                        std::to_string(area.width - 4 * 12 - 40) + " " +
+                                        std::to_string(area.height - 4 * 12 - 30));
+        run_.host->order("map " + std::to_string(fifth));
+        run_.scene.addCover(fifth);
+        return fifth;
+    });
+    runCase("embedded", run_.frameArea(container_, {}), [&] {
+        const Window embedded = hostWindow("create main plain " + std::to_string(container_) + " 110 80 200 120");
         run_.host->order("map " + std::to_string(embedded));
         run_.scene.addCover(embedded);
         return embedded;

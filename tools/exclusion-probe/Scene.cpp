@@ -39,9 +39,9 @@ void Scene::add(Window window, Paint paint) {
     layers_.push_back({*frame, *client, std::move(paint)});
 }
 
-void Scene::addCover(Window window) {
+void Scene::addInside(Window window, Paint paint) {
     const auto client = standin::rootArea(display_, window);
-    if (client) layers_.push_back({*client, *client, solid(0x000000)});
+    if (client) layers_.push_back({*client, *client, std::move(paint)});
 }
 
 std::optional<unsigned long> Scene::expectedAt(int x, int y) const {

@@ -22,12 +22,14 @@ public:
 
     explicit Scene(::Display* display) : display_(display) {}
 
-    // A public window, above those added before; its frame (if a window
-    // manager made one) is read from the server. An area of the picture
-    // drawn over by the share view itself (the black over an embedded private
-    // window) is added the same way, with the window it covers.
+    // A public top-level window, above those added before; its frame (if a
+    // window manager made one) is read from the server.
     void add(Window window, Paint paint);
-    void addCover(Window window);
+    // A window inside another, above those added before.
+    void addInside(Window window, Paint paint);
+    // The black the share view paints over a private window embedded in a
+    // public one.
+    void addCover(Window window) { addInside(window, solid(0x000000)); }
     void setDesktop(std::optional<unsigned long> solid) { desktop_ = solid; }
 
     // The colour expected at a point of the screen, or nothing where the
