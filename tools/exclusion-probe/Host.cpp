@@ -49,16 +49,16 @@ std::string Host::obey(const std::string& order) {
     words >> verb;
     if (verb == "create") {
         std::string name, kind;
-        WindowSpec spec;
-        words >> name >> kind >> spec.parent >> spec.area.x >> spec.area.y >> spec.area.width >> spec.area.height;
-        spec.kind = kind == "menu" ? Kind::overrideRedirect
+        WindowRequest request;
+        words >> name >> kind >> request.parent >> request.area.x >> request.area.y >> request.area.width >> request.area.height;
+        request.kind = kind == "menu" ? Kind::overrideRedirect
                   : kind == "argb" ? Kind::argb
                   : kind == "shaped" ? Kind::shaped
                                      : Kind::plain;
-        spec.windowClass = mainAppBundleID;
+        request.windowClass = mainAppBundleID;
         ::Display* display = connection(name);
         if (!display) return "ok 0";
-        const Window window = createWindow(display, spec);
+        const Window window = createWindow(display, request);
         XSync(display, False);
         return "ok " + std::to_string(window);
     }

@@ -10,16 +10,16 @@
 namespace probe {
 namespace {
 
-void describeTopLevel(::Display* display, Window window, const WindowSpec& spec) {
-    XStoreName(display, window, spec.windowClass.c_str());
-    XClassHint hint{const_cast<char*>("probe"), const_cast<char*>(spec.windowClass.c_str())};
+void describeTopLevel(::Display* display, Window window, const WindowRequest& request) {
+    XStoreName(display, window, request.windowClass.c_str());
+    XClassHint hint{const_cast<char*>("probe"), const_cast<char*>(request.windowClass.c_str())};
     XSetClassHint(display, window, &hint);
     XSizeHints sizes{};
     sizes.flags = USPosition | USSize | PPosition | PSize;
-    sizes.x = spec.area.x;
-    sizes.y = spec.area.y;
-    sizes.width = spec.area.width;
-    sizes.height = spec.area.height;
+    sizes.x = request.area.x;
+    sizes.y = request.area.y;
+    sizes.width = request.area.width;
+    sizes.height = request.area.height;
     XSetWMNormalHints(display, window, &sizes);
     const long pid = getpid();
     XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32,
@@ -50,24 +50,24 @@ Window createArgb(::Display* display, Window parent, const Area& area, unsigned 
 
 }  // namespace
 
-Window createWindow(::Display* display, const WindowSpec& spec) {
+Window createWindow(::Display* display, const WindowRequest& request) {
     const Window root = DefaultRootWindow(display);
-    const Window parent = spec.parent == None ? root : spec.parent;
+    const Window parent = request.parent == None ? root : request.parent;
     Window window = None;
-    if (spec.kind == Kind::argb) {
-        window = createArgb(display, parent, spec.area, spec.colour);
+    if (request.kind == Kind::argb) {
+        window = createArgb(display, parent, request.area, request.colour);
     } else {
         XSetWindowAttributes attributes{};
-        attributes.background_pixel = spec.colour;
-        attributes.override_redirect = spec.kind == Kind::overrideRedirect;
-        window = XCreateWindow(display, parent, spec.area.x, spec.area.y, unsigned(spec.area.width),
-                               unsigned(spec.area.height), 0, CopyFromParent, InputOutput, CopyFromParent,
+        attributes.background_pixel = request.colour;
+        attributes.override_redirect = request.kind == Kind::overrideRedirect;
+        window = XCreateWindow(display, parent, request.area.x, request.area.y, unsigned(request.area.width),
+                               unsigned(request.area.height), 0, CopyFromParent, InputOutput, CopyFromParent,
                                CWBackPixel | CWOverrideRedirect, &attributes);
     }
     if (window == None) return None;
-    if (spec.kind == Kind::shaped) {
+    if (request.kind == Kind::shaped) {
         // A ring: the middle third in both directions is cut out.
-        const short w = short(spec.area.width), h = short(spec.area.height);
+        const short w = short(request.area.width), h = short(request.area.height);
         const XRectangle ring[] = {{0, 0, ushort(w), ushort(h / 3)},
                                    {0, short(h - h / 3), ushort(w), ushort(h / 3)},
                                    {0, short(h / 3), ushort(w / 3), ushort(h - 2 * (h / 3))},
@@ -75,7 +75,7 @@ Window createWindow(::Display* display, const WindowSpec& spec) {
         XShapeCombineRectangles(display, window, ShapeBounding, 0, 0, const_cast<XRectangle*>(ring), 4, ShapeSet,
                                 Unsorted);
     }
-    if (parent == root && !spec.windowClass.empty()) describeTopLevel(display, window, spec);
+    if (parent == root && !request.windowClass.empty()) describeTopLevel(display, window, request);
     return window;
 }
 

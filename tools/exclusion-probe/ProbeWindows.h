@@ -32,7 +32,7 @@ enum class Kind {
     shaped,            // a ring: the middle is not part of the window
 };
 
-struct WindowSpec {
+struct WindowRequest {
     Kind kind = Kind::plain;
     Window parent = None;  // None: a top-level
     Area area;             // relative to the parent
@@ -42,7 +42,7 @@ struct WindowSpec {
 
 // Creates the window (unmapped). Top-levels keep the position a window
 // manager is asked to keep and carry _NET_WM_PID.
-Window createWindow(::Display* display, const WindowSpec& spec);
+Window createWindow(::Display* display, const WindowRequest& request);
 
 // A chain of `depth` mapped windows inside `parent`, each inset in the one
 // above; the deepest is returned.
