@@ -27,10 +27,8 @@ Area grown(const Area& area, int by) {
 
 }  // namespace
 
-ProbeRun::ProbeRun(const Options& options) : options(options) {
-    display = XOpenDisplay(nullptr);
-    scene = Scene(display);
-}
+ProbeRun::ProbeRun(const Options& options)
+    : options(options), display(XOpenDisplay(nullptr)), scene(display) {}
 
 ProbeRun::~ProbeRun() {
     if (sampler) sampler->stop();
@@ -87,13 +85,14 @@ bool ProbeRun::begin(const std::optional<Area>& desktopWindow) {
 
 QImage ProbeRun::picture() { return grabPicture(display, shareWindow); }
 
-void ProbeRun::expectSpots(const std::string& what, const Area& area, int columns, int rows) {
+SpotCheck ProbeRun::spotCheck(const Scene& expected, const Area& area, int columns, int rows) {
     const QImage shown = picture();
-    const SpotCheck check = checkSpots(shown, Mirror{monitor.area, shown.size()}, scene, area, columns, rows);
-    std::string detail = std::to_string(check.checked) + " spots";
-    for (std::size_t i = 0; i < check.wrong.size() && i < 4; ++i) detail += "; " + check.wrong[i];
-    if (check.wrong.size() > 4) detail += "; " + std::to_string(check.wrong.size() - 4) + " more wrong";
-    expect(check.checked > 0 && check.wrong.empty(), what + " (" + detail + ")");
+    return checkSpots(shown, Mirror{monitor.area, shown.size()}, expected, area, columns, rows);
+}
+
+void ProbeRun::expectSpots(const std::string& what, const Area& area, int columns, int rows) {
+    const SpotCheck check = spotCheck(scene, area, columns, rows);
+    expect(check.checked > 0 && check.wrong.empty(), what + " (" + describe(check) + ")");
 }
 
 void ProbeRun::savePicture(const std::string& name) {

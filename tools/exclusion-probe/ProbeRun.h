@@ -37,6 +37,7 @@ public:
 
     void expect(bool condition, const std::string& what);
     void expectSpots(const std::string& what, const Area& area, int columns = 6, int rows = 5);
+    SpotCheck spotCheck(const Scene& expected, const Area& area, int columns, int rows);
     void savePicture(const std::string& name);
     // Another program with one solid top-level window, and that window.
     pid_t startWindowProcess(const std::string& windowClass, unsigned long colour, const Area& area);
@@ -45,9 +46,9 @@ public:
     Area frameArea(Window window, const Area& fallback);
 
     const Options& options;
-    ::Display* display = nullptr;
+    ::Display* display;
     standin::Monitor monitor;
-    Scene scene{nullptr};
+    Scene scene;
     std::optional<HostLink> host;
     Window shareWindow = None;
     std::unique_ptr<Sampler> sampler;

@@ -61,6 +61,9 @@ bool nearDesktopEdge(int x, int y, int margin);
 // window manager), and where it lies.
 Window topLevelOf(::Display* display, Window window);
 
+// The window's children that are mapped and viewable, bottom first.
+std::vector<Window> viewableChildren(::Display* display, Window window);
+
 // The client-ID base of the X connection that created `resource`.
 XID clientBase(::Display* display, XID resource);
 

@@ -54,6 +54,13 @@ std::optional<unsigned long> Scene::expectedAt(int x, int y) const {
     return desktopColourAt(desktop_, x, y);
 }
 
+std::string describe(const SpotCheck& check) {
+    std::string text = std::to_string(check.checked) + " spots";
+    for (std::size_t i = 0; i < check.wrong.size() && i < 4; ++i) text += "; " + check.wrong[i];
+    if (check.wrong.size() > 4) text += "; " + std::to_string(check.wrong.size() - 4) + " more wrong";
+    return text;
+}
+
 SpotCheck checkSpots(const QImage& picture, const Mirror& mirror, const Scene& scene, const Area& area,
                      int columns, int rows) {
     SpotCheck result;

@@ -52,6 +52,9 @@ struct SpotCheck {
     std::vector<std::string> wrong;  // described
 };
 
+// How many spots were held against the scene, and the first few wrong ones.
+std::string describe(const SpotCheck& check);
+
 // Holds a grid of spots over the area against the scene: what the picture
 // shows there must be what is expected.
 SpotCheck checkSpots(const QImage& picture, const Mirror& mirror, const Scene& scene, const Area& area,

@@ -23,12 +23,14 @@ class Storm {
 public:
     Storm(ProbeRun& run, unsigned long number) : run_(run), random_(number) {}
     void blow(double seconds);
+    void checkPublicShows();
     void calm();
 
 private:
     struct Entry {
         Window window = None;
         bool isPrivate = false;
+        unsigned long colour = privateColour;
     };
     int below(int count) { return std::uniform_int_distribution<int>(0, count - 1)(random_); }
     bool chance(double p) { return std::bernoulli_distribution(p)(random_); }
@@ -114,7 +116,7 @@ void Storm::makePublic() {
     const Window window = createWindow(run_.display, {Kind::plain, None, randomArea(area_), colour, "ProbeStorm"});
     if (chance(0.8)) XMapWindow(run_.display, window);
     XSync(run_.display, False);
-    windows_.push_back({window, false});
+    windows_.push_back({window, false, colour});
 }
 
 void Storm::makePrivate() {
@@ -190,6 +192,42 @@ void Storm::blow(double seconds) {
     std::cout << "[probe] " << steps << " storm steps in " << seconds << " s" << std::endl;
 }
 
+// The storm's public windows on the desktop, from the top down to the first
+// one that shows some of its own colour, must show where they are not
+// covered by a window inside them (public or private, each judged elsewhere).
+void Storm::checkPublicShows() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    forgetDestroyed();
+    Window root = None, parent = None;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    if (!XQueryTree(run_.display, DefaultRootWindow(run_.display), &root, &parent, &children, &count)) return;
+    std::vector<Window> topLevels(children, children + count);
+    if (children) XFree(children);
+    std::vector<Entry> shown;  // top first
+    for (auto topLevel = topLevels.rbegin(); topLevel != topLevels.rend(); ++topLevel)
+        for (const Entry& entry : ofKind(false)) {
+            XWindowAttributes attributes{};
+            if (topLevelOf(run_.display, entry.window) == *topLevel && isTopLevel(entry.window) &&
+                XGetWindowAttributes(run_.display, entry.window, &attributes) && attributes.map_state == IsViewable)
+                shown.push_back(entry);
+        }
+    const auto unknown = [](int, int) { return std::optional<unsigned long>(); };
+    for (std::size_t below = 0; below < shown.size(); ++below) {
+        Scene scene(run_.display);
+        for (std::size_t i = below + 1; i-- > 0;) {
+            scene.add(shown[i].window, Scene::solid(shown[i].colour));
+            for (Window inside : viewableChildren(run_.display, shown[i].window)) scene.addInside(inside, unknown);
+        }
+        const SpotCheck check = run_.spotCheck(scene, run_.frameArea(shown[below].window, {}), 5, 4);
+        if (check.checked == 0) continue;
+        run_.expect(check.wrong.empty(), "the storm's public windows show (" + describe(check) + ")");
+        return;
+    }
+    // Which spots are checked depends on the layout alone, never on the picture.
+    std::cout << "[probe] no public window of the storm left a spot to check" << std::endl;
+}
+
 void Storm::calm() {
     forgetDestroyed();
     for (const Entry& entry : ofKind(true)) act(entry, "destroy");
@@ -205,6 +243,7 @@ int runStorm(ProbeRun& run) {
     if (!run.begin(std::nullopt)) return run.finish();
     Storm storm(run, number);
     storm.blow(run.options.stormSeconds);
+    storm.checkPublicShows();
     storm.calm();
     const int status = run.finish();
     if (status != 0)
