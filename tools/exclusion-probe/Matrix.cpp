@@ -35,6 +35,7 @@ private:
     void runCase(const std::string& name, const Area& region, const std::function<Window()>& open);
     Window hostWindow(const std::string& order);
     void runReuse();
+    void runUnmappedInSelfPainted();
 
     ProbeRun& run_;
     Area bars_;
@@ -89,6 +90,38 @@ void Matrix::runReuse() {
     run_.scene.add(*window, Scene::solid(unrelatedColour));
     pause(1.0);
     run_.expectSpots("unrelated-program: its window shows", run_.frameArea(*window, area));
+}
+
+// A public window with no background draws its content itself and keeps what
+// a child showed until it draws again: a private child that unmaps leaves its
+// picture behind in the public window, which must not show.
+void Matrix::runUnmappedInSelfPainted() {
+    ::Display* display = run_.display;
+    const Area& screen = run_.monitor.area;
+    const unsigned long colour = publicPalette[0];
+    const Window painted =
+        createWindow(display, {Kind::plain, None, {screen.x + 20, screen.y + 820, 420, 230}, colour, "ProbeSelfPainted"});
+    XSetWindowBackgroundPixmap(display, painted, None);
+    XMapWindow(display, painted);
+    XSync(display, False);
+    standin::waitViewable(display, painted, 5);
+    const GC gc = XCreateGC(display, painted, 0, nullptr);
+    XSetForeground(display, gc, colour);
+    XFillRectangle(display, painted, gc, 0, 0, 420, 230);
+    XFreeGC(display, gc);
+    XSync(display, False);
+    run_.scene.add(painted, Scene::solid(colour));
+
+    Window child = None;
+    runCase("unmapped-in-self-painted", run_.frameArea(painted, {}), [&] {
+        child = hostWindow("create main plain " + std::to_string(painted) + " 110 60 200 110");
+        run_.host->order("map " + std::to_string(child));
+        // Covered or showing its parent's stale pixels: neither is known here.
+        run_.scene.addInside(child, [](int, int) { return std::optional<unsigned long>(); });
+        if (standin::waitViewable(display, child, 5)) pause(0.5);
+        run_.host->order("unmap " + std::to_string(child));
+        return painted;
+    });
 }
 
 int Matrix::run() {
@@ -174,6 +207,7 @@ int Matrix::run() {
         return run_.windowOf(pid, mainAppBundleID).value_or(None);
     });
     runReuse();
+    runUnmappedInSelfPainted();
 
     // A new background: the picture follows it.
     publishDesktop(display, changedDesktop);

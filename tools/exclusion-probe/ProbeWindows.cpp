@@ -138,17 +138,12 @@ Window topLevelOf(::Display* display, Window window) {
     }
 }
 
-std::vector<Window> viewableChildren(::Display* display, Window window) {
+std::vector<Window> childrenOf(::Display* display, Window window) {
     Window root = None, parent = None;
     Window* children = nullptr;
     unsigned int count = 0;
     if (!XQueryTree(display, window, &root, &parent, &children, &count)) return {};
-    std::vector<Window> result;
-    for (unsigned int i = 0; i < count; ++i) {
-        XWindowAttributes attributes{};
-        if (XGetWindowAttributes(display, children[i], &attributes) && attributes.map_state == IsViewable)
-            result.push_back(children[i]);
-    }
+    std::vector<Window> result(children, children + count);
     if (children) XFree(children);
     return result;
 }

@@ -193,8 +193,8 @@ void Storm::blow(double seconds) {
 }
 
 // The storm's public windows on the desktop, from the top down to the first
-// one that shows some of its own colour, must show where they are not
-// covered by a window inside them (public or private, each judged elsewhere).
+// one that leaves a spot to check, must show where no window inside them
+// lies (public or private, each judged elsewhere).
 void Storm::checkPublicShows() {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     forgetDestroyed();
@@ -217,7 +217,9 @@ void Storm::checkPublicShows() {
         Scene scene(run_.display);
         for (std::size_t i = below + 1; i-- > 0;) {
             scene.add(shown[i].window, Scene::solid(shown[i].colour));
-            for (Window inside : viewableChildren(run_.display, shown[i].window)) scene.addInside(inside, unknown);
+            // An unmapped private child may stay covered: its last picture can
+            // linger in a parent that does not repaint.
+            for (Window inside : childrenOf(run_.display, shown[i].window)) scene.addInside(inside, unknown);
         }
         const SpotCheck check = run_.spotCheck(scene, run_.frameArea(shown[below].window, {}), 5, 4);
         if (check.checked == 0) continue;
