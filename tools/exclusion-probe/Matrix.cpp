@@ -29,9 +29,9 @@ public:
 private:
     Area slot(int column, int row) const;
     Area privateArea(const Area& slot) const;
-    // Opens the case's region, makes its windows (the last one returned is
-    // the one that must become viewable), and holds the picture against the
-    // public layout a second after it showed.
+    // Opens the case's region, makes its windows (`open` returns the one that
+    // must become viewable), and a second after it showed holds the picture
+    // against the public layout.
     void runCase(const std::string& name, const Area& region, const std::function<Window()>& open);
     Window hostWindow(const std::string& order);
     void runReuse();

@@ -42,7 +42,8 @@ public:
     // Another program with one solid top-level window, and that window.
     pid_t startWindowProcess(const std::string& windowClass, unsigned long colour, const Area& area);
     std::optional<Window> windowOf(pid_t pid, const std::string& windowClass);
-    // Where the window and its frame lie, or the area itself.
+    // Where the window's frame (the window itself when it has none) lies;
+    // the fallback when it is gone.
     Area frameArea(Window window, const Area& fallback);
 
     const Options& options;
