@@ -196,12 +196,19 @@ int Matrix::run() {
         run_.scene.addCover(fifth);
         return fifth;
     });
+    Window embedded = None;
     runCase("embedded", run_.frameArea(container_, {}), [&] {
-        const Window embedded = hostWindow("create main plain " + std::to_string(container_) + " 110 80 200 120");
+        embedded = hostWindow("create main plain " + std::to_string(container_) + " 110 80 200 120");
         run_.host->order("map " + std::to_string(embedded));
         run_.scene.addCover(embedded);
         return embedded;
     });
+    // The container has a background, which the server paints at once where
+    // the private window was: nothing private is left to cover.
+    run_.host->order("destroy " + std::to_string(embedded));
+    run_.scene.add(container_, Scene::solid(containerColour));
+    run_.expectSpots("embedded: the container shows whole once the private window is gone",
+                     run_.frameArea(container_, {}));
     runCase("bundle-process", slot(1, 1), [&] {
         const pid_t pid = run_.startWindowProcess(mainAppBundleID, privateColour, privateArea(slot(1, 1)));
         return run_.windowOf(pid, mainAppBundleID).value_or(None);
