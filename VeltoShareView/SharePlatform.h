@@ -237,7 +237,10 @@ public:
 class ScreenParametersObserver {
 public:
     virtual ~ScreenParametersObserver() = default;
-    // On the main thread after any change of the screen configuration.
+    // On the main thread after a real change of the screen configuration: a
+    // display added or removed, or a display's position, size, mode, rotation
+    // or the main display changed. The platform stays silent about anything
+    // else it hears (the Dock showing, an output property set).
     virtual void displayChanged() = 0;
 };
 

@@ -36,6 +36,8 @@ bool ShortcutHold::shouldFire(double at, bool keysDown) {
     return false;
 }
 
+bool ShortcutHold::awaitsDelay() const { return pressedAt_ && !fired_; }
+
 SingleModifierHold::SingleModifierHold() = default;
 
 bool SingleModifierHold::update(bool down, bool otherModifiers, std::uint32_t keyCount, double at) {
@@ -58,6 +60,8 @@ bool SingleModifierHold::update(bool down, bool otherModifiers, std::uint32_t ke
     if (blocked_) return false;
     return hold_.shouldFire(at, true);
 }
+
+bool SingleModifierHold::canFireBeforeKeyboardChanges() const { return wasDown_ && !blocked_ && hold_.awaitsDelay(); }
 
 void SingleModifierHold::reset() {
     hold_.release();

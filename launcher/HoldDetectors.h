@@ -20,6 +20,9 @@ public:
     // True exactly once per press: at the first call on which the press has
     // lasted at least the delay. Never starts a press.
     bool shouldFire(double at, bool keysDown);
+    // A press is running and has not fired yet: only the passing of time can
+    // make it fire.
+    bool awaitsDelay() const;
 
 private:
     double delay_;
@@ -36,6 +39,10 @@ public:
     // One sample, in time order; true when the gesture has just been accepted.
     bool update(bool down, bool otherModifiers, std::uint32_t keyCount, double at);
     void reset();
+    // False when a further sample of the same keyboard state cannot return
+    // true (no press, or a press that is spoiled or has fired): only a
+    // change of the keyboard can move the detector on.
+    bool canFireBeforeKeyboardChanges() const;
 
 private:
     ShortcutHold hold_{0.45};

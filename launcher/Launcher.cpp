@@ -37,21 +37,50 @@ std::shared_ptr<Launcher> Launcher::create(LauncherPlatform& platform) {
 Launcher::Launcher(LauncherPlatform& platform) : platform(platform) {}
 
 void Launcher::start() {
+    const std::weak_ptr<Launcher> weakSelf = weak_from_this();
+    keyboardWatched = platform.watchKeyboard([weakSelf] {
+        if (auto launcher = weakSelf.lock()) launcher->keyboardChanged();
+    });
+    startPolling();
+    const auto stateDirectory = platform.stateDirectory();
+    removeStaleTemporaryFiles(stateDirectory);
+    velto::launcher::recordPhase(stateDirectory, "ready");
+}
+
+void Launcher::startPolling() {
     std::weak_ptr<Launcher> weakSelf = weak_from_this();
     pollTimer = platform.scheduleRepeatingTimer(pollInterval, pollTolerance, [weakSelf] {
         if (auto launcher = weakSelf.lock()) launcher->sampleShortcut();
     });
-    recordPhase("ready");
 }
 
 void Launcher::sampleShortcut() {
-    const KeyboardSample sample =
-        decodeKeyboardSample(platform.modifierFlags(), platform.keyDownCount(), platform.systemUptime());
-    if (!hold.update(sample.down, sample.otherModifiers, sample.keyCount, sample.at)) return;
+    // One statement each: the order of the three readings is fixed.
+    const std::uint64_t flags = platform.modifierFlags();
+    const std::uint32_t keyCount = platform.keyDownCount();
+    const double at = platform.systemUptime();
+    const KeyboardSample sample = decodeKeyboardSample(flags, keyCount, at);
+    const bool accepted = hold.update(sample.down, sample.otherModifiers, sample.keyCount, sample.at);
+    // Polls that cannot change anything are skipped until the keyboard moves.
+    if (keyboardWatched && pollTimer && !canFireBeforeKeyboardChanges()) {
+        pollTimer->invalidate();
+        pollTimer.reset();
+    }
+    if (!accepted) return;
     // Recorded before openVelto looks at `launching`: a gesture during an
     // opening still leaves its trace.
     recordPhase("hold-accepted");
     openVelto();
+}
+
+bool Launcher::canFireBeforeKeyboardChanges() const { return hold.canFireBeforeKeyboardChanges(); }
+
+// The change is sampled at once, as a running poll would sample it within
+// one interval; from there the poll runs on at its rate until it rests again.
+void Launcher::keyboardChanged() {
+    if (pollTimer) return;
+    startPolling();
+    sampleShortcut();
 }
 
 void Launcher::showMenu() {

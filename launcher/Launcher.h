@@ -1,5 +1,6 @@
 #pragma once
-// The launcher agent: polls the keyboard 50 times a second, opens the main
+// The launcher agent: polls the keyboard 50 times a second (resting, where the
+// platform reports keyboard changes, while no poll could fire), opens the main
 // application with "--start-listening" when right Option is held alone, and
 // offers the same action and a quit item in its status menu. Everything runs
 // on the main thread; the platform is reached only through LauncherPlatform.
@@ -30,10 +31,15 @@ public:
     void quitLauncher();
     void openVelto();
     void recordPhase(std::string_view phase);
+    // Whether a poll could accept the gesture while the keyboard stays as it
+    // is; when not, and the platform reports keyboard changes, the poll rests.
+    bool canFireBeforeKeyboardChanges() const;
 
 private:
     explicit Launcher(LauncherPlatform& platform);
 
+    void startPolling();
+    void keyboardChanged();
     std::optional<std::string> findMainApplication();
     void finishOpening(const std::optional<OpenError>& error);
 
@@ -41,6 +47,7 @@ private:
     std::shared_ptr<Timer> pollTimer;
     bool launching = false;
     std::shared_ptr<StatusItem> statusItem;
+    bool keyboardWatched = false;  // the platform reports every keyboard change
     LauncherPlatform& platform;
 };
 

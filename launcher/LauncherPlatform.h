@@ -77,6 +77,14 @@ public:
     virtual std::uint32_t keyDownCount() = 0;
     // Seconds on a monotonic clock.
     virtual double systemUptime() = 0;
+    // Asks to hear, on the main thread, of every key going down or up and of
+    // every change of the keyboard's layout, so that sampling can pause while
+    // the keyboard stands still. False when the platform cannot promise that;
+    // the agent then samples at its full rate all the time.
+    virtual bool watchKeyboard(std::function<void()> onKeyboardChange) {
+        (void)onKeyboardChange;
+        return false;
+    }
 
     // A repeating timer on the main loop that also fires while a menu is open.
     virtual std::shared_ptr<Timer> scheduleRepeatingTimer(double interval, double tolerance,
@@ -100,7 +108,9 @@ public:
     virtual std::optional<std::filesystem::path> stateDirectory() = 0;
 };
 
-// Defined once per platform layer.
+// Defined once per platform layer. It may end the process instead, when the
+// agent cannot or need not run (on Linux: no X display, or another agent
+// already serving the display).
 std::unique_ptr<LauncherPlatform> makeLauncherPlatform();
 
 }  // namespace velto::launcher

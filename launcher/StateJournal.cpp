@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
+#include <signal.h>
 #include <string>
 #include <unistd.h>
 
@@ -75,18 +76,51 @@ bool writeAll(int fd, const std::string& data) {
     return true;
 }
 
+constexpr std::string_view temporarySuffix = ".tmp";
+
+std::string temporaryPrefix() { return "." + std::string(stateFileName) + "."; }
+
 // Creates a fresh file beside the target; O_EXCL makes the name ours alone.
+// The name: the prefix, then the writer's process id, a clock stamp and a
+// counter, each in decimal, then the suffix.
 int createTemporary(const std::filesystem::path& directory, std::filesystem::path& path) {
     static std::uint64_t counter = 0;
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     for (int attempt = 0; attempt < 16; ++attempt) {
-        path = directory / ("." + std::string(stateFileName) + "." + std::to_string(::getpid()) + "." +
-                            std::to_string(stamp) + "." + std::to_string(++counter) + ".tmp");
+        path = directory / (temporaryPrefix() + std::to_string(::getpid()) + "." + std::to_string(stamp) + "." +
+                            std::to_string(++counter) + std::string(temporarySuffix));
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     return -1;
 }
+
+// The writer's process id when `name` is one of our temporary files.
+std::optional<pid_t> writerOfTemporary(std::string_view name) {
+    const std::string prefix = temporaryPrefix();
+    if (!name.starts_with(prefix) || !name.ends_with(temporarySuffix)) return std::nullopt;
+    name.remove_prefix(prefix.size());
+    name.remove_suffix(temporarySuffix.size());
+    long long pid = 0;
+    int fields = 0;
+    std::size_t fieldLength = 0;
+    for (const char c : name) {
+        if (c == '.') {
+            if (fieldLength == 0) return std::nullopt;
+            ++fields;
+            fieldLength = 0;
+        } else if (c >= '0' && c <= '9') {
+            if (fields == 0 && pid < 1'000'000'000'000) pid = pid * 10 + (c - '0');
+            ++fieldLength;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (fields != 2 || fieldLength == 0 || pid <= 0 || pid > INT32_MAX) return std::nullopt;
+    return static_cast<pid_t>(pid);
+}
+
+bool isRunning(pid_t pid) { return ::kill(pid, 0) == 0 || errno != ESRCH; }
 
 void replaceAtomically(const std::filesystem::path& directory, const std::string& contents) {
     std::filesystem::path temporary;
@@ -110,6 +144,19 @@ void recordPhase(const std::optional<std::filesystem::path>& directory, std::str
         replaceAtomically(*directory, record);
     } catch (...) {
         // Only allocation can throw here; a lost record changes nothing else.
+    }
+}
+
+void removeStaleTemporaryFiles(const std::optional<std::filesystem::path>& directory) {
+    if (!directory) return;
+    try {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(*directory, error)) {
+            const auto writer = writerOfTemporary(entry.path().filename().string());
+            if (writer && !isRunning(*writer)) std::filesystem::remove(entry.path(), error);
+        }
+    } catch (...) {
+        // A directory that cannot be listed keeps its files; nothing else depends on it.
     }
 }
 

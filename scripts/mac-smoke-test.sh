@@ -3,8 +3,9 @@
 # core tests and the command-line test, then runs the share view the way the
 # main application does, against TextEdit as the parent, and checks its status
 # lines: "starting" then "live" (or "permission_required"), and "stopped" with
-# exit status 0 when the parent quits and when the window is closed. Ends with
-# a short start of the launcher. Needs Xcode's command-line tools, CMake,
+# exit status 0 when the parent quits and when the window is closed, also when
+# nobody reads the lines any more. Ends with a short start of the launcher.
+# Environment: BUILD_DIR (default build-mac), SIGNING_IDENTITY (default ad hoc). Needs Xcode's command-line tools, CMake,
 # GoogleTest and nlohmann-json (brew install cmake ninja googletest nlohmann-json).
 #
 # Permissions the terminal running this needs (System Settings → Privacy &
@@ -23,9 +24,12 @@ cmake --build "$build" -j "$(sysctl -n hw.ncpu)"
 
 shareview_app=$build/bin/VeltoShareView.app
 launcher_app=$build/bin/VeltoLauncher.app
-# A stable (ad-hoc) signature, so that the screen-recording permission given
-# to the bundle survives rebuilding it.
-codesign --force --sign - "$shareview_app" "$launcher_app"
+# SIGNING_IDENTITY names a lasting identity (a Developer ID or "Apple
+# Development" certificate); without one the bundles are signed ad hoc. An
+# ad-hoc grant of screen recording is tied to this very build and silently
+# lost at the next (docs/macos.md). Here it does not matter: started from this
+# script, the share view records with the terminal's permission.
+codesign --force --sign "${SIGNING_IDENTITY:--}" "$shareview_app" "$launcher_app"
 
 ctest --test-dir "$build" --output-on-failure
 
@@ -35,6 +39,7 @@ import ctypes
 import json
 import os
 import queue
+import select
 import signal
 import subprocess
 import sys
@@ -150,7 +155,11 @@ def expect_stopped(view, what):
 
 
 def system_events(script):
-    return subprocess.run(["osascript", "-e", script], capture_output=True, text=True)
+    """Runs the script; a consent prompt nobody answers (a CI runner) counts as refused."""
+    try:
+        return subprocess.run(["osascript", "-e", script], capture_output=True, text=True, timeout=30)
+    except subprocess.TimeoutExpired:
+        return subprocess.CompletedProcess(["osascript"], 1, "", "no answer to the automation prompt")
 
 
 def one_object(output):
@@ -206,6 +215,50 @@ else:
     expect_stopped(view, "window closed")
 view.kill()
 os.kill(parent, signal.SIGTERM)
+
+# Nobody reads the status lines any more: writing them must not kill the
+# process (SIGPIPE). First the one-line runs, then a parent that closes its
+# read end and quits, so that "stopped" goes into a closed pipe.
+def with_closed_pipe(arguments):
+    read_end, write_end = os.pipe()
+    os.close(read_end)
+    try:
+        return subprocess.run([shareview] + arguments, stdout=write_end, timeout=30).returncode
+    finally:
+        os.close(write_end)
+
+
+for arguments, expected in [(["--check"], 0), ([], 2)]:
+    code = with_closed_pipe(arguments)
+    if code != expected:
+        fail(f"{arguments or 'bad command line'} with a closed pipe: exit status {code}, expected {expected}"
+             " (-13 is SIGPIPE)")
+    else:
+        ok(f"{arguments or 'bad command line'} with a closed pipe: exit status {code}")
+
+parent = start_textedit()
+read_end, write_end = os.pipe()
+process = subprocess.Popen([shareview, "--parent-pid", str(parent), "--display-id", str(display)],
+                           stdout=write_end)
+os.close(write_end)
+readable, _, _ = select.select([read_end], [], [], 20)
+first = os.read(read_end, 4096) if readable else b""
+os.close(read_end)
+time.sleep(2)  # a status line ("live", say) may now meet the closed pipe
+if process.poll() is not None:
+    fail(f"read end closed: the share view ended at once with status {process.returncode} after {first!r}")
+else:
+    os.kill(parent, signal.SIGTERM)
+    try:
+        code = process.wait(timeout=5)
+        if code != 0:
+            fail(f"parent gone, read end closed: exit status {code}, expected 0 (-13 is SIGPIPE)")
+        else:
+            ok("parent gone, read end closed: exit status 0")
+    except subprocess.TimeoutExpired:
+        fail("parent gone, read end closed: the share view did not end within 5 s")
+        process.kill()
+        process.wait()
 
 # The launcher starts, records "ready" and keeps running.
 state_directory = os.path.expanduser("~/Library/Application Support/VeltoLauncher")

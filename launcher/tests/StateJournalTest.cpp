@@ -9,6 +9,7 @@
 #include <set>
 #include <stdlib.h>
 #include <thread>
+#include <unistd.h>
 
 namespace velto::launcher {
 namespace {
@@ -156,6 +157,31 @@ TEST(StateJournal, ReaderNeverSeesAPartialOrEmptyFile) {
     EXPECT_EQ(bad.load(), 0) << "of " << reads.load() << " reads";
     EXPECT_GT(reads.load(), 0);
     EXPECT_EQ(directory.entries(), std::vector<std::string>{stateFileName});
+}
+
+TEST(StateJournal, RemovesOnlyTheTemporaryFilesOfWritersThatAreGone) {
+    TemporaryDirectory directory;
+    const std::string own = std::to_string(::getpid());
+    // 999999999 lies above any process id Linux hands out.
+    const std::set<std::string> stale = {".launcher-state.json.999999999.123456.1.tmp"};
+    const std::set<std::string> kept = {
+        ".launcher-state.json." + own + ".123456.1.tmp",  // a writer that still runs
+        ".launcher-state.json.999999999.123456.tmp",      // not our pattern: two fields
+        ".launcher-state.json.99999999x.123456.1.tmp",
+        ".launcher-state.json.999999999..1.tmp",
+        ".other.json.999999999.123456.1.tmp",
+        "launcher-state.json",
+        "notes.tmp",
+    };
+    for (const auto& name : stale) std::ofstream(directory.path() / name) << "{";
+    for (const auto& name : kept) std::ofstream(directory.path() / name) << "{";
+
+    removeStaleTemporaryFiles(directory.path());
+
+    const auto names = directory.entries();
+    EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), kept);
+    removeStaleTemporaryFiles(directory.path() / "missing");  // nothing to list, nothing thrown
+    removeStaleTemporaryFiles(std::nullopt);
 }
 
 }  // namespace

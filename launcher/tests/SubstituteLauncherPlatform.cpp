@@ -60,6 +60,7 @@ void SubstituteLauncherPlatform::onMainThread() {
 
 std::uint64_t SubstituteLauncherPlatform::modifierFlags() {
     onMainThread();
+    sampleTimes.push_back(now);
     return keyboardNow().flags;
 }
 
@@ -71,6 +72,21 @@ std::uint32_t SubstituteLauncherPlatform::keyDownCount() {
 double SubstituteLauncherPlatform::systemUptime() {
     onMainThread();
     return now;
+}
+
+bool SubstituteLauncherPlatform::watchKeyboard(std::function<void()> onKeyboardChange) {
+    onMainThread();
+    if (!reportsKeyboardChanges) return false;
+    keyboardWatcher = std::move(onKeyboardChange);
+    keyboardReportedThrough = now;
+    return true;
+}
+
+std::optional<double> SubstituteLauncherPlatform::nextKeyboardChangeBy(double time) const {
+    if (!keyboardWatcher) return std::nullopt;
+    const auto next = keyboardScript.upper_bound(keyboardReportedThrough);
+    if (next == keyboardScript.end() || next->first > time) return std::nullopt;
+    return next->first;
 }
 
 void SubstituteLauncherPlatform::log(const std::string& line) {
@@ -91,10 +107,18 @@ ScheduledTimer* SubstituteLauncherPlatform::nextTimerDueBy(double time) {
 void SubstituteLauncherPlatform::advanceTo(double time) {
     while (!terminated) {
         ScheduledTimer* timer = nextTimerDueBy(time);
-        if (!timer) break;
-        now = timer->nextDue();
-        ++timer->firings;
-        timer->action();
+        const auto change = nextKeyboardChangeBy(time);
+        if (change && (!timer || *change <= timer->nextDue())) {
+            now = *change;
+            keyboardReportedThrough = *change;
+            keyboardWatcher();
+        } else if (timer) {
+            now = timer->nextDue();
+            ++timer->firings;
+            timer->action();
+        } else {
+            break;
+        }
         runMainQueue();
     }
     if (!terminated && time > now) now = time;

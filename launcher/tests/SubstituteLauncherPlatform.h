@@ -67,7 +67,9 @@ public:
     void scriptKeyboard(double from, std::uint64_t flags, std::uint32_t keyCount);
 
     // Moves the virtual clock to `time`, firing every timer that falls due on
-    // the way at its due time, each firing followed by the main queue.
+    // the way at its due time and, when the launcher watches the keyboard,
+    // reporting each scripted keyboard change at its time (before a timer due
+    // at the same time), each followed by the main queue.
     void advanceTo(double time);
     void advanceBy(double seconds) { advanceTo(now + seconds); }
     // Runs the tasks posted to the main queue, also those they post.
@@ -94,6 +96,7 @@ public:
     std::uint64_t modifierFlags() override;
     std::uint32_t keyDownCount() override;
     double systemUptime() override;
+    bool watchKeyboard(std::function<void()> onKeyboardChange) override;
     std::shared_ptr<Timer> scheduleRepeatingTimer(double interval, double tolerance,
                                                   std::function<void()> action) override;
     void postToMain(std::function<void()> work) override;
@@ -111,6 +114,7 @@ public:
     bool statusItemHasButton = true;
     std::optional<std::filesystem::path> stateDirectoryOverride;
     std::function<void()> whileRunning;  // what happens inside run()
+    bool reportsKeyboardChanges = false;  // as on macOS: the poll never rests
 
     // Observed.
     double now = 0;
@@ -119,6 +123,7 @@ public:
     std::vector<std::shared_ptr<RecordingStatusItem>> statusItems;
     std::vector<OpenRequest> openRequests;
     std::vector<std::string> logLines;
+    std::vector<double> sampleTimes;  // virtual time of every modifier-flags read
     std::size_t callsOffMainThread = 0;  // everything but postToMain belongs on the main thread
     std::vector<std::shared_ptr<ScheduledTimer>> timers;  // kept, like a run loop keeps its timers
     const std::filesystem::path temporaryDirectory;
@@ -132,10 +137,13 @@ private:
     void onMainThread();
     KeyboardState keyboardNow() const;
     ScheduledTimer* nextTimerDueBy(double time);
+    std::optional<double> nextKeyboardChangeBy(double time) const;
     std::filesystem::path stateFile() const;
 
     const std::thread::id mainThread = std::this_thread::get_id();
     std::map<double, KeyboardState> keyboardScript;
+    std::function<void()> keyboardWatcher;
+    double keyboardReportedThrough = 0;
     std::deque<OpenCompletion> pendingCompletions;
     std::vector<std::string> replacedPhases;
 

@@ -9,6 +9,7 @@
 
 #include "ShareWindow.h"
 #include "ScreenWatch.h"
+#include "SessionEnd.h"
 #include "MainAppContract.h"
 #include "ShareableContentX11.h"
 #include "WorkerQueue.h"
@@ -86,6 +87,7 @@ public:
             return std::string("cannot open the X display \"") + (name ? name : "") +
                    "\"; the share view needs an X11 session.";
         }
+        SessionEnd::holdTerminationSignals();
         qputenv("QT_QPA_PLATFORM", "xcb");
         // Becomes the class part of WM_CLASS, the share view's identity on X11.
         QCoreApplication::setApplicationName(QString::fromStdString(shareViewBundleID));
@@ -97,8 +99,13 @@ public:
 
         delegate_ = delegate;
         screenWatch_ = ScreenWatch::open([this] { screenParametersChanged(); });
-        QTimer::singleShot(0, &application, [delegate] { delegate->applicationDidFinishLaunching(); });
+        QTimer::singleShot(0, &application, [this, delegate] {
+            delegate->applicationDidFinishLaunching();
+            // With the window in place there is something to end in order.
+            sessionEnd_ = std::make_unique<SessionEnd>([this] { endFromOutside(); });
+        });
         QApplication::exec();
+        sessionEnd_.reset();
         return std::nullopt;
     }
 
@@ -128,6 +135,7 @@ public:
 
     std::shared_ptr<Window> makeWindow(const WindowConfiguration& configuration,
                                        std::weak_ptr<WindowDelegate> delegate) override {
+        windowDelegate_ = delegate;
         return std::make_shared<LinuxWindow>(configuration, std::move(delegate));
     }
 
@@ -171,6 +179,12 @@ public:
     }
 
 private:
+    // A termination signal, or the window's X connection lost: the share view
+    // ends as when its window is closed.
+    void endFromOutside() {
+        if (auto delegate = windowDelegate_.lock()) delegate->windowWillClose();
+    }
+
     void screenParametersChanged() {
         // Observers may remove themselves while being told.
         const auto observers = observers_;
@@ -179,6 +193,8 @@ private:
     }
 
     std::weak_ptr<ApplicationDelegate> delegate_;
+    std::weak_ptr<WindowDelegate> windowDelegate_;
+    std::unique_ptr<SessionEnd> sessionEnd_;
     std::unique_ptr<ScreenWatch> screenWatch_;
     std::vector<std::weak_ptr<ScreenParametersObserver>> observers_;
     std::shared_ptr<WorkerQueue> contentQueue_;

@@ -4,6 +4,7 @@
 
 #import <CoreGraphics/CoreGraphics.h>
 
+#include "DisplayArrangement.h"
 #include "MacShareSupport.h"
 
 #include <signal.h>
@@ -40,7 +41,39 @@ using namespace velto::shareview::macos;
 
 @end
 
-// Receives the screen-parameters notification for one core observer.
+namespace {
+
+// The active displays with their bounds and modes now; nothing when the
+// system cannot list them.
+std::optional<DisplayArrangement> activeDisplayArrangement() {
+    uint32_t count = 0;
+    if (CGGetActiveDisplayList(0, nullptr, &count) != kCGErrorSuccess) return std::nullopt;
+    std::vector<CGDirectDisplayID> identifiers(count);
+    if (count > 0 && CGGetActiveDisplayList(count, identifiers.data(), &count) != kCGErrorSuccess)
+        return std::nullopt;
+    identifiers.resize(count);
+    std::vector<ActiveDisplay> displays;
+    for (const CGDirectDisplayID identifier : identifiers) {
+        const CGRect bounds = CGDisplayBounds(identifier);
+        ActiveDisplay display{identifier, bounds.origin.x, bounds.origin.y, bounds.size.width, bounds.size.height,
+                              std::nullopt};
+        if (CGDisplayModeRef mode = CGDisplayCopyDisplayMode(identifier)) {
+            display.mode = DisplayMode{CGDisplayModeGetWidth(mode), CGDisplayModeGetHeight(mode),
+                                       CGDisplayModeGetPixelWidth(mode), CGDisplayModeGetPixelHeight(mode),
+                                       CGDisplayModeGetRefreshRate(mode)};
+            CGDisplayModeRelease(mode);
+        }
+        displays.push_back(display);
+    }
+    return DisplayArrangement(std::move(displays));
+}
+
+}  // namespace
+
+// Receives the screen-parameters notification for one core observer and
+// passes on only a real change of the displays (DisplayArrangement.h),
+// compared with the displays as they were at registration or at the last
+// notification.
 @interface VeltoScreenParametersObserver : NSObject
 - (instancetype)initWithObserver:(std::weak_ptr<ScreenParametersObserver>)observer;
 - (void)displayChanged:(NSNotification*)notification;
@@ -48,15 +81,20 @@ using namespace velto::shareview::macos;
 
 @implementation VeltoScreenParametersObserver {
     std::weak_ptr<ScreenParametersObserver> _observer;
+    std::optional<DisplayChangeFilter> _displays;
 }
 
 - (instancetype)initWithObserver:(std::weak_ptr<ScreenParametersObserver>)observer {
     self = [super init];
-    if (self) _observer = std::move(observer);
+    if (self) {
+        _observer = std::move(observer);
+        _displays.emplace(activeDisplayArrangement());
+    }
     return self;
 }
 
 - (void)displayChanged:(NSNotification*)notification {
+    if (!_displays->changed(activeDisplayArrangement())) return;
     if (auto observer = _observer.lock()) observer->displayChanged();
 }
 
@@ -102,8 +140,15 @@ public:
         CFDictionaryRef session = CGSessionCopyCurrentDictionary();
         if (!session) return "no window server session: run it from a logged-in desktop";
         CFRelease(session);
+        // Covered by other windows, an accessory application is napped and the
+        // shared picture stutters; the mirror must keep its frame rate for as
+        // long as the process lives. Idle sleep stays the system's decision.
+        activity_ = [[NSProcessInfo processInfo]
+            beginActivityWithOptions:NSActivityUserInitiatedAllowingIdleSystemSleep | NSActivityLatencyCritical
+                              reason:@"Mirrors a display for a presentation"];
         applicationDelegate_ = [[VeltoApplicationDelegate alloc] initWithDelegate:std::move(delegate)];
         application().delegate = applicationDelegate_;
+        endOnTerminationSignals();
         [application() run];
         return std::nullopt;
     }
@@ -140,6 +185,7 @@ public:
 
     std::shared_ptr<Window> makeWindow(const WindowConfiguration& configuration,
                                        std::weak_ptr<WindowDelegate> delegate) override {
+        windowDelegate_ = delegate;
         return makeMacWindow(configuration, std::move(delegate));
     }
 
@@ -188,6 +234,26 @@ public:
     }
 
 private:
+    // A parent or a session manager stops its child with these: they end the
+    // presentation as a closed window does, "stopped" last and status 0. The
+    // sources deliver on the main queue, which AppKit serves only after the
+    // launch has made the window. A signal ignored at start stays ignored.
+    void endOnTerminationSignals() {
+        for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
+            if (signal(number, SIG_IGN) == SIG_IGN) continue;
+            dispatch_source_t source =
+                dispatch_source_create(DISPATCH_SOURCE_TYPE_SIGNAL, uintptr_t(number), 0, dispatch_get_main_queue());
+            dispatch_source_set_event_handler(source, ^{
+                if (auto windowDelegate = windowDelegate_.lock()) windowDelegate->windowWillClose();
+            });
+            dispatch_resume(source);
+            signalSources_.push_back(source);
+        }
+    }
+
+    std::weak_ptr<WindowDelegate> windowDelegate_;
+    std::vector<dispatch_source_t> signalSources_;
+    id<NSObject> activity_ = nil;
     VeltoApplicationDelegate* applicationDelegate_ = nil;
     std::vector<std::pair<const ScreenParametersObserver*, VeltoScreenParametersObserver*>> screenObservers_;
 };

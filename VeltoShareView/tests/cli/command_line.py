@@ -87,6 +87,33 @@ def check(program, argv0, arguments, expected_status, expected):
     return failures
 
 
+# Run with a status pipe whose reader is already gone.
+CLOSED_PIPE_CASES = [
+    ([], 2),
+    (["--parent-pid", "0", "--display-id", "1"], 2),
+    (["--check"], 0),
+]
+
+
+def check_closed_pipe(program, arguments, expected_status):
+    """The line is lost; the exit status must not be (subprocess gives the
+    child SIGPIPE at its default, as a parent that never touched it would)."""
+    where = f"argv {[program] + arguments!r} with a closed pipe"
+    environment = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    read_end, write_end = os.pipe()
+    os.close(read_end)
+    try:
+        result = subprocess.run([program] + arguments, stdout=write_end, stderr=subprocess.DEVNULL,
+                                env=environment, timeout=30)
+    finally:
+        os.close(write_end)
+    if result.returncode == expected_status:
+        return []
+    if result.returncode < 0:
+        return [f"{where}: killed by signal {-result.returncode}, expected exit status {expected_status}"]
+    return [f"{where}: exit status {result.returncode}, expected {expected_status}"]
+
+
 def main():
     program = sys.argv[1]
     failures = []
@@ -95,9 +122,11 @@ def main():
     # The program path itself is an argument like any other.
     failures += check(program, "--check", [], 0, DIAGNOSTIC)
     failures += check(program, "--check", ["--parent-pid", "0"], 0, DIAGNOSTIC)
+    for arguments, status in CLOSED_PIPE_CASES:
+        failures += check_closed_pipe(program, arguments, status)
     for failure in failures:
         print(failure)
-    print(f"{len(CASES) + 2} command lines, {len(failures)} failures")
+    print(f"{len(CASES) + 2 + len(CLOSED_PIPE_CASES)} command lines, {len(failures)} failures")
     return 1 if failures else 0
 
 

@@ -1,6 +1,7 @@
 #include "DesktopEntryWorkspace.h"
 
 #include <glib.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -77,20 +78,41 @@ std::optional<std::vector<std::string>> commandOf(GKeyFile* keyFile, const std::
     return command;
 }
 
-// Runs in the new process before it executes the program: it must not end
-// with this agent's session.
-void startNewSession(gpointer) { setsid(); }
+// What the install location must hold to be used: an application the user
+// has not deleted. Anything else leaves the choice to the XDG lookup.
+bool isUsableApplication(GKeyFile* keyFile) {
+    return desktopString(keyFile, G_KEY_FILE_DESKTOP_KEY_TYPE) == G_KEY_FILE_DESKTOP_TYPE_APPLICATION &&
+           !g_key_file_get_boolean(keyFile, G_KEY_FILE_DESKTOP_GROUP, G_KEY_FILE_DESKTOP_KEY_HIDDEN, nullptr);
+}
 
-std::optional<std::string> spawnDetached(const std::vector<std::string>& command, const std::string& workingDirectory) {
+// This process's environment with `changes` set.
+TextList environmentWith(const std::map<std::string, std::string>& changes) {
+    gchar** environment = g_get_environ();
+    for (const auto& [name, value] : changes) environment = g_environ_setenv(environment, name.c_str(), value.c_str(), TRUE);
+    return TextList(environment);
+}
+
+// Runs in the new process before it executes the program: it must not end
+// with this agent's session, and it must not inherit the agent's ignored
+// SIGPIPE (an ignored signal stays ignored across exec). GLib's forked child
+// happens to reset SIGPIPE as well; GLib does not promise it.
+void prepareChild(gpointer) {
+    setsid();
+    signal(SIGPIPE, SIG_DFL);
+}
+
+std::optional<std::string> spawnDetached(const std::vector<std::string>& command, const std::string& workingDirectory,
+                                         const std::map<std::string, std::string>& environment) {
     std::vector<gchar*> argv;
     for (const auto& argument : command) argv.push_back(const_cast<gchar*>(argument.c_str()));
     argv.push_back(nullptr);
+    const TextList envp = environmentWith(environment);
     GError* rawError = nullptr;
     // Without a pid to return and without G_SPAWN_DO_NOT_REAP_CHILD, GLib
     // starts the program through an intermediate process: it never becomes
     // our child, and an exec failure still comes back as an error.
-    if (g_spawn_async(workingDirectory.empty() ? nullptr : workingDirectory.c_str(), argv.data(), nullptr,
-                      G_SPAWN_SEARCH_PATH, startNewSession, nullptr, nullptr, &rawError)) {
+    if (g_spawn_async(workingDirectory.empty() ? nullptr : workingDirectory.c_str(), argv.data(), envp.get(),
+                      G_SPAWN_SEARCH_PATH, prepareChild, nullptr, nullptr, &rawError)) {
         return std::nullopt;
     }
     const Error spawnError(rawError);
@@ -102,7 +124,8 @@ std::optional<std::string> spawnDetached(const std::vector<std::string>& command
 std::optional<std::string> desktopEntryIdentifier(const std::string& path) {
     const std::string fileName = std::filesystem::path(path).filename().string();
     if (fileName.size() <= desktopSuffix.size() || !fileName.ends_with(desktopSuffix)) return std::nullopt;
-    if (!loadDesktopEntry(path, nullptr)) return std::nullopt;
+    const KeyFile keyFile = loadDesktopEntry(path, nullptr);
+    if (!keyFile || !isUsableApplication(keyFile.get())) return std::nullopt;
     return fileName.substr(0, fileName.size() - desktopSuffix.size());
 }
 
@@ -153,14 +176,15 @@ std::vector<std::string> expandFieldCodes(const std::vector<std::string>& argume
     return expanded;
 }
 
-std::optional<std::string> launchDesktopEntry(const std::string& path, const std::vector<std::string>& extraArguments) {
+std::optional<std::string> launchDesktopEntry(const std::string& path, const std::vector<std::string>& extraArguments,
+                                              const std::map<std::string, std::string>& environment) {
     std::string error;
     const KeyFile keyFile = loadDesktopEntry(path, &error);
     if (!keyFile) return error;
     auto command = commandOf(keyFile.get(), path, error);
     if (!command) return error;
     command->insert(command->end(), extraArguments.begin(), extraArguments.end());
-    return spawnDetached(*command, desktopString(keyFile.get(), G_KEY_FILE_DESKTOP_KEY_PATH));
+    return spawnDetached(*command, desktopString(keyFile.get(), G_KEY_FILE_DESKTOP_KEY_PATH), environment);
 }
 
 }  // namespace velto::launcher

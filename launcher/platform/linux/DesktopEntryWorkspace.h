@@ -6,6 +6,7 @@
 // hides every entry whose program is missing, which would turn a broken
 // installation into "not installed".
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,7 +14,7 @@
 namespace velto::launcher {
 
 // The identifier of the desktop entry at `path`, or nothing when no readable
-// desktop entry is there.
+// entry of an application is there, or the entry is marked Hidden (deleted).
 std::optional<std::string> desktopEntryIdentifier(const std::string& path);
 
 // The entry with that identifier that the XDG lookup finds first; nothing when
@@ -34,8 +35,10 @@ struct FieldCodeValues {
 std::vector<std::string> expandFieldCodes(const std::vector<std::string>& arguments, const FieldCodeValues& values);
 
 // Runs the entry's command with `extraArguments` appended as a new process in
-// a session of its own, not a child of this one; returns once the program
-// has been executed. The error is a readable sentence.
-std::optional<std::string> launchDesktopEntry(const std::string& path, const std::vector<std::string>& extraArguments);
+// a session of its own, not a child of this one, with `environment` added to
+// this process's environment; returns once the program has been executed.
+// The error is a readable sentence.
+std::optional<std::string> launchDesktopEntry(const std::string& path, const std::vector<std::string>& extraArguments,
+                                              const std::map<std::string, std::string>& environment = {});
 
 }  // namespace velto::launcher

@@ -1,6 +1,7 @@
 #include "X11Keyboard.h"
 
 #include <X11/XKBlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XInput2.h>
@@ -65,18 +66,76 @@ X11Keyboard::~X11Keyboard() {
     if (display) XCloseDisplay(display);
 }
 
+// The X server has no clock to read; an empty append to a property of our
+// own window comes back as a PropertyNotify stamped with the server's time.
+void X11Keyboard::noteUserActionNow() {
+    if (!display) return;
+    makeOwnWindow();
+    XChangeProperty(display, timeWindow, timeAtom, XA_STRING, 8, PropModeAppend, nullptr, 0);
+    XEvent event;
+    XWindowEvent(display, timeWindow, PropertyChangeMask, &event);
+    userTime = event.xproperty.time;
+    // Key events read along the way wait in the queue, where the socket
+    // would never report them.
+    readEvents();
+}
+
+std::string X11Keyboard::displayName() const { return display ? DisplayString(display) : ""; }
+
+int X11Keyboard::screenNumber() const { return display ? DefaultScreen(display) : 0; }
+
 int X11Keyboard::connectionNumber() const { return display ? ConnectionNumber(display) : -1; }
 
-void X11Keyboard::readEvents() { drainEvents(QueuedAfterReading); }
+void X11Keyboard::readEvents() {
+    if (drainEvents(QueuedAfterReading) && onChange) onChange();
+}
 
 std::uint64_t X11Keyboard::modifierFlags() {
     drainEvents(QueuedAlready);
+    if (display && !reportsKeyEvents()) readHeldKeys();
     return heldKeyFlags | (capsLockLocked ? capsLockFlag : 0);
 }
 
+// X auto-repeat types on while a key is held but makes no raw events, so a
+// held non-modifier key counts as typing at every reading, as the repeated
+// key-downs would on a system that counts them.
 std::uint32_t X11Keyboard::keyDownCount() {
     drainEvents(QueuedAlready);
+    if (nonModifierKeyHeld) ++keyPresses;
     return keyPresses;
+}
+
+void X11Keyboard::makeOwnWindow() {
+    if (timeWindow) return;
+    XSetWindowAttributes attributes{};
+    attributes.event_mask = PropertyChangeMask;
+    timeWindow = XCreateWindow(display, DefaultRootWindow(display), -1, -1, 1, 1, 0, 0, InputOnly, CopyFromParent,
+                               CWEventMask, &attributes);
+    timeAtom = XInternAtom(display, "_VELTO_LAUNCHER_TIME", False);
+}
+
+// The startup-notification protocol: the message with its final NUL, in
+// pieces of 20 bytes, the first as _NET_STARTUP_INFO_BEGIN, the rest as
+// _NET_STARTUP_INFO, from a window of the sender's own.
+void X11Keyboard::broadcastStartupMessage(const std::string& message) {
+    if (!display) return;
+    makeOwnWindow();
+    const Atom begin = XInternAtom(display, "_NET_STARTUP_INFO_BEGIN", False);
+    const Atom more = XInternAtom(display, "_NET_STARTUP_INFO", False);
+    const std::size_t length = message.size() + 1;
+    for (std::size_t offset = 0; offset < length; offset += 20) {
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.display = display;
+        event.xclient.window = timeWindow;
+        event.xclient.message_type = offset == 0 ? begin : more;
+        event.xclient.format = 8;
+        for (std::size_t i = 0; i < 20 && offset + i < length; ++i) {
+            event.xclient.data.b[i] = offset + i < message.size() ? message[offset + i] : '\0';
+        }
+        XSendEvent(display, DefaultRootWindow(display), False, PropertyChangeMask, &event);
+    }
+    XFlush(display);
 }
 
 void X11Keyboard::selectEvents() {
@@ -84,7 +143,11 @@ void X11Keyboard::selectEvents() {
     int firstError = 0;
     int major = 2;
     int minor = 2;
-    if (XQueryExtension(display, "XInputExtension", &inputOpcode, &firstEvent, &firstError) &&
+    // XInput 2 events travel as generic events: without that extension none
+    // would arrive, whatever XInput itself answers.
+    int genericOpcode = 0;
+    if (XQueryExtension(display, "Generic Event Extension", &genericOpcode, &firstEvent, &firstError) &&
+        XQueryExtension(display, "XInputExtension", &inputOpcode, &firstEvent, &firstError) &&
         XIQueryVersion(display, &major, &minor) == Success) {
         unsigned char mask[XIMaskLen(XI_LASTEVENT)] = {};
         XISetMask(mask, XI_RawKeyPress);
@@ -114,32 +177,47 @@ void X11Keyboard::readKeyboardMapping() {
     XkbFreeKeyboard(keyboard, 0, True);
 }
 
-// One round trip, made only when key events have arrived: an idle poll makes
-// no system call, costs the X server nothing and allocates nothing.
+// One round trip, made only when key events have arrived (or at every poll
+// without XInput 2): an idle poll makes no system call, costs the X server
+// nothing and allocates nothing.
 void X11Keyboard::readHeldKeys() {
     char keys[32] = {};
     XQueryKeymap(display, keys);
     std::uint64_t flags = 0;
+    bool typingKeyHeld = false;
     for (int byte = 0; byte < 32; ++byte) {
         const auto bits = static_cast<unsigned char>(keys[byte]);
+        // Without raw events, a key found down that was up at the last
+        // reading is the only sign of a press.
+        const auto newlyDown = static_cast<unsigned char>(bits & ~heldKeys[byte]);
+        heldKeys[byte] = bits;
         if (bits == 0) continue;
         for (int bit = 0; bit < 8; ++bit) {
-            if (bits & (1u << bit)) flags |= flagsOfKey[byte * 8 + bit];
+            if (!(bits & (1u << bit))) continue;
+            const int keycode = byte * 8 + bit;
+            flags |= flagsOfKey[keycode];
+            if (isModifierKey[keycode]) continue;
+            typingKeyHeld = true;
+            if (!reportsKeyEvents() && (newlyDown & (1u << bit))) ++keyPresses;
         }
     }
     heldKeyFlags = flags;
+    nonModifierKeyHeld = typingKeyHeld;
 }
 
-void X11Keyboard::drainEvents(int queueMode) {
-    if (!display) return;
+bool X11Keyboard::drainEvents(int queueMode) {
+    if (!display) return false;
+    bool changed = false;
     // The key-state query can bring in further events; they are handled
     // before returning, since the socket will not report them again.
     while (XEventsQueued(display, queueMode) > 0) {
         bool keysChanged = false;
         while (XEventsQueued(display, QueuedAlready) > 0) keysChanged |= handleNextEvent();
         if (keysChanged) readHeldKeys();
+        changed |= keysChanged;
         queueMode = QueuedAlready;
     }
+    return changed;
 }
 
 bool X11Keyboard::handleNextEvent() {
@@ -148,8 +226,10 @@ bool X11Keyboard::handleNextEvent() {
     XGenericEventCookie& cookie = event.xcookie;
     if (cookie.type == GenericEvent && cookie.extension == inputOpcode) {
         if (!XGetEventData(display, &cookie)) return false;
-        const auto keycode = static_cast<unsigned>(static_cast<XIRawEvent*>(cookie.data)->detail) & 0xff;
+        const auto* raw = static_cast<XIRawEvent*>(cookie.data);
+        const auto keycode = static_cast<unsigned>(raw->detail) & 0xff;
         if (cookie.evtype == XI_RawKeyPress && !isModifierKey[keycode]) ++keyPresses;
+        userTime = raw->time;
         XFreeEventData(display, &cookie);
         return true;
     }

@@ -1,11 +1,13 @@
 #pragma once
 // The keyboard as the hold detector needs it, read from the X server without
 // grabs: which modifier keys are down (the server's key state) and how many
-// non-modifier keys have been pressed (XInput2 raw events, which tell that a
+// non-modifier keys have been typed (XInput2 raw events, which tell that a
 // key went down but never what it typed into which window).
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <string>
 
 struct _XDisplay;
 
@@ -20,22 +22,44 @@ public:
     X11Keyboard(const X11Keyboard&) = delete;
     X11Keyboard& operator=(const X11Keyboard&) = delete;
 
+    bool isOpen() const { return display != nullptr; }
+    // The display's name as the connection was made, e.g. ":0.0".
+    std::string displayName() const;
+    int screenNumber() const;
+    // Whether every key press and release arrives as an event. Without that
+    // (no XInput 2), every reading asks the server for its key state.
+    bool reportsKeyEvents() const { return inputOpcode >= 0; }
+
     // The connection's socket. Whenever it turns readable the owner calls
-    // readEvents(), so that a poll only looks at events already read.
+    // readEvents(), so that a poll only looks at events already read; after
+    // events that changed the keyboard, readEvents() calls `onChange`.
     int connectionNumber() const;
+    void setOnChange(std::function<void()> onChange) { this->onChange = std::move(onChange); }
     void readEvents();
 
     // The modifiers in the event-flags layout of LauncherPlatform.h.
     std::uint64_t modifierFlags();
-    // Presses of non-modifier keys since start, wrapping at 2^32.
+    // Keys typed since start, wrapping at 2^32: presses of non-modifier
+    // keys, and one more for every reading that finds such a key held down.
     std::uint32_t keyDownCount();
+    // The X server time of the latest user action: the latest key event, or
+    // the moment of the latest noteUserActionNow(); 0 before the first.
+    unsigned long lastUserTime() const { return userTime; }
+    // Records the server's time now as that of a user action seen elsewhere
+    // (a click in the status menu). One round trip.
+    void noteUserActionNow();
+    // Sends one startup-notification message ("new: ID=…") to the screen's
+    // root window, over this connection, the agent's only one of its own.
+    void broadcastStartupMessage(const std::string& message);
 
 private:
+    void makeOwnWindow();
     void selectEvents();
     void readKeyboardMapping();
     void readHeldKeys();
-    // `queueMode`: QueuedAlready or QueuedAfterReading.
-    void drainEvents(int queueMode);
+    // `queueMode`: QueuedAlready or QueuedAfterReading. True when the
+    // keyboard changed.
+    bool drainEvents(int queueMode);
     // True when the held keys may have changed.
     bool handleNextEvent();
 
@@ -44,7 +68,13 @@ private:
     int xkbEventBase = -1;
     bool capsLockLocked = false;
     std::uint64_t heldKeyFlags = 0;
+    bool nonModifierKeyHeld = false;
+    std::array<unsigned char, 32> heldKeys{};
     std::uint32_t keyPresses = 0;
+    unsigned long userTime = 0;
+    unsigned long timeWindow = 0;  // an unmapped window whose property changes tell the time
+    unsigned long timeAtom = 0;
+    std::function<void()> onChange;
     // Per keycode: the flags the key contributes while down, and whether a
     // press of it is a modifier change rather than typing.
     std::array<std::uint64_t, 256> flagsOfKey{};

@@ -47,7 +47,15 @@ public:
         [application() setActivationPolicy:NSApplicationActivationPolicyAccessory];
     }
 
+    // A status-item agent is napped as soon as it is idle, and its 20 ms poll
+    // is then stretched to seconds: the gesture would be missed. The activity
+    // lasts as long as the process. Not latency-critical: the poll's 5 ms
+    // tolerance is all the precision the gesture needs, and idle sleep stays
+    // the system's decision.
     int run() override {
+        activity_ = [[NSProcessInfo processInfo]
+            beginActivityWithOptions:NSActivityUserInitiatedAllowingIdleSystemSleep
+                              reason:@"Polls the keyboard for the right Option gesture"];
         [application() run];
         return 0;
     }
@@ -82,9 +90,18 @@ public:
 
     std::shared_ptr<StatusItem> makeStatusItem() override { return makeMacStatusItem(); }
 
+    // NSBundle keeps the object it made for a URL for the life of the process:
+    // after the main application is replaced in place, an agent running all
+    // session would go on reading the old identifier. The information
+    // dictionary is read from disk at each call instead.
     std::optional<std::string> bundleIdentifierAt(const std::string& location) override {
-        NSBundle* bundle = [[NSBundle alloc] initWithURL:fileURL(location)];
-        return fromNSString(bundle.bundleIdentifier);
+        CFDictionaryRef info = CFBundleCopyInfoDictionaryForURL((__bridge CFURLRef)fileURL(location));
+        if (!info) return std::nullopt;
+        std::optional<std::string> identifier;
+        CFTypeRef value = CFDictionaryGetValue(info, kCFBundleIdentifierKey);
+        if (value && CFGetTypeID(value) == CFStringGetTypeID()) identifier = fromNSString((__bridge NSString*)value);
+        CFRelease(info);
+        return identifier;
     }
 
     std::optional<std::string> locationForApplication(const std::string& bundleIdentifier) override {
@@ -107,6 +124,8 @@ public:
                 completion(std::nullopt);
             }
         };
+        // Launch Services starts the application through launchd, not as our
+        // child: it does not inherit the agent's ignored SIGPIPE.
         [[NSWorkspace sharedWorkspace] openApplicationAtURL:fileURL(location) configuration:open completionHandler:opened];
     }
 
@@ -120,6 +139,9 @@ public:
         if (!path) return std::nullopt;
         return std::filesystem::path(*path);
     }
+
+private:
+    id<NSObject> activity_ = nil;
 };
 
 }  // namespace

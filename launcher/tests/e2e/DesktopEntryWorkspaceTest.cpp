@@ -1,6 +1,7 @@
 #include "DesktopEntryWorkspace.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -90,6 +91,29 @@ TEST_F(DesktopEntryWorkspaceTest, IdentifierIsTheFileNameOfAReadableEntry) {
     EXPECT_EQ(desktopEntryIdentifier((root / "elsewhere" / "absent.desktop").string()), std::nullopt);
 }
 
+// What the install location holds must be an application the user kept;
+// anything else must leave the choice to the XDG lookup.
+TEST_F(DesktopEntryWorkspaceTest, OnlyAKeptApplicationHasAnIdentifier) {
+    const struct {
+        const char* name;
+        std::string text;
+        bool hasIdentifier;
+    } cases[] = {
+        {"application", entryWithExec("true"), true},
+        {"application, Hidden=false", entryWithExec("true") + "Hidden=false\n", true},
+        {"hidden application", entryWithExec("true") + "Hidden=true\n", false},
+        {"link", "[Desktop Entry]\nType=Link\nName=Velto\nURL=https://example.org/\n", false},
+        {"directory", "[Desktop Entry]\nType=Directory\nName=Velto\n", false},
+        {"no type", "[Desktop Entry]\nName=Velto\nExec=true\n", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto path = root / "install-location" / "org.example.Kept.desktop";
+        writeFile(path, c.text);
+        EXPECT_EQ(desktopEntryIdentifier(path.string()).has_value(), c.hasIdentifier);
+    }
+}
+
 struct FieldCodeCase {
     const char* name;
     std::vector<std::string> arguments;
@@ -141,6 +165,28 @@ TEST_F(DesktopEntryWorkspaceTest, LaunchRunsTheCommandDetachedWithTheExtraArgume
     EXPECT_EQ(readFile(work / "arguments"), "--from-entry\ntwo words\n--start-listening\n");
     // A session of its own: the program outlives this one's session.
     EXPECT_EQ(readFile(work / "session"), readFile(work / "pid"));
+}
+
+// The agent ignores SIGPIPE; an ignored signal would survive the exec and
+// leave the main application unable to die of a broken pipe.
+TEST_F(DesktopEntryWorkspaceTest, OpenedProgramHasSigpipeAtItsDefault) {
+    const auto work = root / "sigpipe";
+    const auto script = work / "main-app.sh";
+    writeFile(script,
+              "#!/bin/sh\n"
+              "sed -n 's/^SigIgn:[[:space:]]*//p' /proc/$$/status > ignored.tmp\n"
+              "mv ignored.tmp ignored\n");
+    fs::permissions(script, fs::perms::owner_all);
+    const auto entry = work / "org.example.Sigpipe.desktop";
+    writeFile(entry, entryWithExec("\"" + script.string() + "\"") + "Path=" + work.string() + "\n");
+
+    const auto previous = signal(SIGPIPE, SIG_IGN);
+    const auto error = launchDesktopEntry(entry.string(), {});
+    signal(SIGPIPE, previous);
+    ASSERT_EQ(error, std::nullopt);
+    ASSERT_TRUE(waitForFile(work / "ignored"));
+    const unsigned long long ignored = std::stoull(readFile(work / "ignored"), nullptr, 16);
+    EXPECT_EQ(ignored & (1ull << (SIGPIPE - 1)), 0u) << "SigIgn " << readFile(work / "ignored");
 }
 
 TEST_F(DesktopEntryWorkspaceTest, FailuresAreReadableSentences) {

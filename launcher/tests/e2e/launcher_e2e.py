@@ -4,6 +4,9 @@ One case per run: launcher_e2e.py --case NAME --launcher PATH --phase-tap PATH
 --bundle-id ID."""
 
 import argparse
+import os
+import re
+import subprocess
 import sys
 import time
 
@@ -53,6 +56,77 @@ def case_ready_right_after_start(agent, keyboard):
 def case_hold_half_second_opens_once(agent, keyboard):
     keyboard.hold(GESTURE, HOLD)
     expect_opened_once(agent)
+    # A startup-notification identifier whose time is the X server's time
+    # of a key event, so the window manager may give the new window focus.
+    ids = agent.startup_ids()
+    expect(len(ids) == 1 and re.fullmatch(r"\S+-\d+-\S*-\d+_TIME[1-9]\d*", ids[0]), "startup ids %s" % ids)
+
+
+def case_held_letter_then_right_alt(agent, keyboard):
+    # A held letter types on by auto-repeat, which makes no raw key events:
+    # the hold must be spoiled all the same.
+    keyboard.press("a")
+    time.sleep(0.2)
+    keyboard.press(GESTURE)
+    time.sleep(0.9)
+    keyboard.release(GESTURE)
+    keyboard.release("a")
+    expect_nothing_opened_then_clean_hold_opens(agent, keyboard)
+
+
+def case_second_agent_ends_at_once(agent, keyboard):
+    second = agent.start_another()
+    try:
+        status = second.wait(timeout=3)
+    except subprocess.TimeoutExpired:
+        second.kill()
+        second.wait()
+        raise Failure("the second agent still runs after 3 s")
+    expect(status == 0, "second agent: exit status %s, stderr %r" % (status, second.stderr.read()))
+    expect(agent.process.poll() is None, "the first agent ended")
+    keyboard.hold(GESTURE, HOLD)
+    expect_opened_once(agent)
+
+
+def case_wayland_session(agent, keyboard):
+    # Said once at start; the opened program also gets an activation token.
+    lines = agent.stderr_lines()
+    expect(len(lines) == 1 and "Wayland" in lines[0] and "Xwayland" in lines[0], "stderr %s" % lines)
+    keyboard.hold(GESTURE, HOLD)
+    expect_opened_once(agent)
+    expect(wait_until(lambda: agent.activation_tokens(), 3), "no activation token recorded")
+    ids, tokens = agent.startup_ids(), agent.activation_tokens()
+    expect(tokens == ids and tokens[0], "startup ids %s, activation tokens %s" % (ids, tokens))
+    expect(agent.stderr_lines() == lines, "stderr %s" % agent.stderr_lines())
+
+
+def case_without_raw_key_events(agent, keyboard):
+    # The key state read at every poll: said once; a key typed as a person
+    # types (down for longer than a poll) still spoils the hold.
+    lines = agent.stderr_lines()
+    expect(len(lines) == 1 and "XInput 2" in lines[0], "stderr %s" % lines)
+    keyboard.press(GESTURE)
+    time.sleep(0.2)
+    keyboard.hold("a", 0.08)
+    time.sleep(SPOILED_HOLD)
+    keyboard.release(GESTURE)
+    expect_nothing_opened_then_clean_hold_opens(agent, keyboard)
+
+
+STALE_TEMPORARY = ".launcher-state.json.999999999.123456789.1.tmp"
+UNRELATED_FILES = ["notes.tmp", ".launcher-state.json.tmp", "launcher-state.json.999999999.1.1.tmp"]
+
+
+def leave_stale_files(agent):
+    for name in [STALE_TEMPORARY] + UNRELATED_FILES:
+        with open(os.path.join(agent.state_directory, name), "w") as file:
+            file.write("{")
+
+
+def case_stale_temporary_file_removed(agent, keyboard):
+    names = set(os.listdir(agent.state_directory))
+    expect(STALE_TEMPORARY not in names, "stale file kept: %s" % sorted(names))
+    expect(set(UNRELATED_FILES) <= names, "other files removed: %s" % sorted(names))
 
 
 def case_hold_two_seconds_opens_once_and_next_hold_again(agent, keyboard):
@@ -140,24 +214,57 @@ CASES = {
     "caps-lock-locked": (case_caps_lock_locked_still_opens, RECORDER),
     "no-desktop-entry": (case_no_desktop_entry, None),
     "missing-binary": (case_missing_binary, "/nonexistent/velto-main %U"),
+    "held-letter": (case_held_letter_then_right_alt, RECORDER),
+    "second-agent": (case_second_agent_ends_at_once, RECORDER),
+    "stale-temporary": (case_stale_temporary_file_removed, RECORDER),
+    "wayland-session": (case_wayland_session, RECORDER),
+    "no-raw-key-events": (case_without_raw_key_events, RECORDER),
 }
+SERVER_ARGUMENTS = {"no-raw-key-events": ["-extension", "Generic Event Extension"]}
+BEFORE_START = {"stale-temporary": leave_stale_files}
+EXTRA_ENVIRONMENT = {"wayland-session": {"WAYLAND_DISPLAY": "wayland-velto-test"}}
+
+
+def run_without_display(arguments):
+    """No X display at all: one line on standard error and exit status 1."""
+    agent = Agent(arguments.launcher, arguments.phase_tap, arguments.bundle_id, None, RECORDER)
+    try:
+        try:
+            status = agent.process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            raise Failure("the agent still runs without a display")
+        lines = agent.stderr_lines()
+        expect(status == 1, "exit status %s, stderr %s" % (status, lines))
+        expect(len(lines) == 1 and "display" in lines[0], "stderr %s" % lines)
+        expect(agent.phases() == [], "phases %s" % agent.phases())
+        print("no-display: passed")
+        return 0
+    except Failure as failure:
+        print("no-display: FAILED: %s" % failure)
+        return 1
+    finally:
+        agent.stop()
 
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--case", required=True, choices=sorted(CASES))
+    parser.add_argument("--case", required=True, choices=sorted(list(CASES) + ["no-display"]))
     parser.add_argument("--launcher", required=True)
     parser.add_argument("--phase-tap", required=True)
     parser.add_argument("--bundle-id", required=True)
     arguments = parser.parse_args()
+    if arguments.case == "no-display":
+        return run_without_display(arguments)
     run_case, exec_line = CASES[arguments.case]
 
-    server = XServer()
+    server = XServer(SERVER_ARGUMENTS.get(arguments.case, ()))
     agent = None
     keyboard = None
     try:
         keyboard = Keyboard(server.display)
-        agent = Agent(arguments.launcher, arguments.phase_tap, arguments.bundle_id, server.display, exec_line)
+        agent = Agent(arguments.launcher, arguments.phase_tap, arguments.bundle_id, server.display, exec_line,
+                      before_start=BEFORE_START.get(arguments.case),
+                      extra_environment=EXTRA_ENVIRONMENT.get(arguments.case))
         if not agent.wait_for_phase("ready"):
             raise Failure("the agent never recorded ready")
         run_case(agent, keyboard)

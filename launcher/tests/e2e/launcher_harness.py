@@ -16,11 +16,11 @@ RECORD_SEPARATOR = "\x1e"
 
 
 class XServer:
-    def __init__(self):
+    def __init__(self, extra_arguments=()):
         read_end, write_end = os.pipe()
         self.process = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-noreset", "-nolisten", "tcp",
-             "-screen", "0", "320x240x24"],
+             "-screen", "0", "320x240x24", *extra_arguments],
             pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         number = b""
@@ -115,7 +115,9 @@ def wait_until(condition, timeout, interval=0.02):
 class Agent:
     """One VeltoLauncher run in a private home, with the records it leaves."""
 
-    def __init__(self, launcher, phase_tap, bundle_id, display, exec_line=None, bus_address=None):
+    def __init__(self, launcher, phase_tap, bundle_id, display, exec_line=None, bus_address=None,
+                 before_start=None, extra_environment=None):
+        self.launcher = launcher
         self.root = tempfile.TemporaryDirectory(prefix="velto-launcher-e2e-")
         base = self.root.name
         self.state_directory = os.path.join(base, "state", "VeltoLauncher")
@@ -130,14 +132,14 @@ class Agent:
         self.recorder_log = os.path.join(base, "recorder.log")
         self.phase_log = os.path.join(base, "phases")
         self.stderr_path = os.path.join(base, "stderr")
-        environment = {
+        self.environment = environment = {
             "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
             "HOME": os.path.join(base, "home"),
             "XDG_STATE_HOME": os.path.join(base, "state"),
             "XDG_DATA_HOME": os.path.join(base, "data"),
             "XDG_DATA_DIRS": os.path.join(base, "system-data"),
             "XDG_RUNTIME_DIR": base,
-            "DISPLAY": display,
+            **({"DISPLAY": display} if display else {}),
             "QT_QPA_PLATFORM": "xcb",
             # Without a bus the agent must still run; an unreachable address
             # also keeps libdbus from starting one of its own.
@@ -146,8 +148,17 @@ class Agent:
             "VELTO_PHASE_TAP": self.phase_log,
             "VELTO_RECORDER_LOG": self.recorder_log,
         }
+        environment.update(extra_environment or {})
+        if before_start:
+            before_start(self)
         self.stderr = open(self.stderr_path, "w")
         self.process = subprocess.Popen([launcher], env=environment, stdout=subprocess.DEVNULL, stderr=self.stderr)
+
+    def start_another(self):
+        """A second agent for the same user and display, as a second login
+        script or a manual start would run it."""
+        return subprocess.Popen([self.launcher], env=self.environment, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.PIPE, text=True)
 
     def phases(self):
         try:
@@ -161,13 +172,24 @@ class Agent:
         with open(os.path.join(self.state_directory, "launcher-state.json")) as state:
             return json.load(state)
 
-    def starts(self):
-        """The recorder's runs, each as its argument list."""
+    def _recorded(self, kind):
         try:
             with open(self.recorder_log) as log:
-                return [line.rstrip("\n").split("\t")[1:] for line in log if line.startswith("start")]
+                return [line.rstrip("\n").split("\t")[1:] for line in log if line.split("\t")[0] == kind]
         except FileNotFoundError:
             return []
+
+    def starts(self):
+        """The recorder's runs, each as its argument list."""
+        return self._recorded("start")
+
+    def startup_ids(self):
+        """DESKTOP_STARTUP_ID as each of the recorder's runs found it."""
+        return [fields[0] if fields else "" for fields in self._recorded("startup-id")]
+
+    def activation_tokens(self):
+        """XDG_ACTIVATION_TOKEN as each of the recorder's runs found it."""
+        return [fields[0] if fields else "" for fields in self._recorded("activation-token")]
 
     def stderr_lines(self):
         with open(self.stderr_path) as text:

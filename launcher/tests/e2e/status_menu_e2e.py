@@ -8,6 +8,7 @@ status_menu_e2e.py --launcher PATH --phase-tap PATH --bundle-id ID [--icon-png P
 
 import argparse
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -91,7 +92,12 @@ def write_png(path, width, height, argb):
                   + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
 
 
-def check_status_menu(agent, keyboard, bus, icon_png):
+def raw_labels(menu):
+    _, (_, _, children) = menu.GetLayout(0, -1, dbus.Array([], signature="s"), dbus_interface=MENU)
+    return [str(properties.get("label", "")) for _, properties, _ in children]
+
+
+def check_status_menu(agent, keyboard, bus, icon_png, bundle_id):
     watcher = bus.get_object(WATCHER, "/StatusNotifierWatcher")
 
     def registered_items():
@@ -103,6 +109,10 @@ def check_status_menu(agent, keyboard, bus, icon_png):
     item = bus.get_object(items[0], "/StatusNotifierItem")
     properties = item.GetAll(ITEM, dbus_interface=PROPERTIES)
     expect(properties["Title"] == TITLE, "title %r" % properties["Title"])
+    # A click opens the menu; the item is named after the launcher.
+    is_menu = properties["ItemIsMenu"]
+    expect(isinstance(is_menu, dbus.Boolean) and is_menu, "ItemIsMenu %r" % is_menu)
+    expect(properties["Id"] == bundle_id + ".launcher", "Id %r" % properties["Id"])
     expect(properties["ToolTip"][2] == TOOLTIP, "tooltip %r" % (properties["ToolTip"],))
     pixmaps = properties["IconPixmap"]
     expect(len(pixmaps) > 0, "the item has no icon")
@@ -113,12 +123,18 @@ def check_status_menu(agent, keyboard, bus, icon_png):
     menu = bus.get_object(items[0], str(properties["Menu"]))
     entries = menu_entries(menu)
     expect([label for _, label in entries] == [OPEN_TITLE, None, QUIT_TITLE], "menu %s" % entries)
+    # Exactly as the user reads it: no access-key marker anywhere.
+    expect(raw_labels(menu)[0] == OPEN_TITLE, "raw first label %r" % raw_labels(menu)[0])
 
     click(menu, entries[0][0])
     expect(agent.wait_for_phase("velto-opened"), "phases %s" % agent.phases())
     expect(wait_until(lambda: agent.starts(), 3), "the recorder never ran")
     expect(agent.starts() == [["--start-listening"]], "recorder runs %s" % agent.starts())
     expect(agent.phases() == ["ready", "opening-velto", "velto-opened"], "phases %s" % agent.phases())
+    # No key has been pressed yet: the time in the startup identifier is
+    # that of the menu choice.
+    expect(wait_until(lambda: agent.startup_ids(), 3), "no startup identifier recorded")
+    expect(re.search(r"_TIME[1-9]\d*$", agent.startup_ids()[0]), "startup ids %s" % agent.startup_ids())
 
     # The host opens the menu; the poll goes on meanwhile.
     menu.AboutToShow(dbus.Int32(0), dbus_interface=MENU)
@@ -158,7 +174,7 @@ def main():
                       bus_address=session.address)
         if not agent.wait_for_phase("ready"):
             raise Failure("the agent never recorded ready")
-        check_status_menu(agent, keyboard, bus, arguments.icon_png)
+        check_status_menu(agent, keyboard, bus, arguments.icon_png, arguments.bundle_id)
         print("status menu: passed")
         return 0
     except Failure as failure:

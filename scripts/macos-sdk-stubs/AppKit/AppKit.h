@@ -2,7 +2,11 @@
 #import <Foundation/Foundation.h>
 #import <QuartzCore/QuartzCore.h>
 
-@class NSRunningApplication;
+@interface NSRunningApplication : NSObject
+@property(readonly) pid_t processIdentifier;
+@property(readonly, copy) NSString* bundleIdentifier;
+@property(readonly, getter=isTerminated) BOOL terminated;
+@end
 
 typedef enum : NSInteger { NSApplicationActivationPolicyAccessory = 1 } NSApplicationActivationPolicy;
 typedef enum : NSUInteger { NSBackingStoreBuffered = 2 } NSBackingStoreType;
@@ -14,6 +18,8 @@ typedef enum : NSInteger { NSTextAlignmentCenter = 1 } NSTextAlignment;
 typedef CGFloat NSFontWeight;
 extern "C" const NSFontWeight NSFontWeightMedium;
 extern "C" const NSNotificationName NSApplicationDidChangeScreenParametersNotification;
+extern "C" const NSNotificationName NSWorkspaceDidLaunchApplicationNotification;
+extern "C" NSString* const NSWorkspaceApplicationKey;
 static const CGFloat NSVariableStatusItemLength = -1;
 
 @protocol NSApplicationDelegate <NSObject>
@@ -145,6 +151,7 @@ static const CGFloat NSVariableStatusItemLength = -1;
 
 @interface NSWorkspace : NSObject
 @property(class, readonly, strong) NSWorkspace* sharedWorkspace;
+@property(readonly, strong) NSNotificationCenter* notificationCenter;
 - (NSURL*)URLForApplicationWithBundleIdentifier:(NSString*)bundleIdentifier;
 - (void)openApplicationAtURL:(NSURL*)applicationURL
                configuration:(NSWorkspaceOpenConfiguration*)configuration

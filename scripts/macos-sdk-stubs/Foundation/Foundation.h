@@ -41,6 +41,7 @@ typedef struct {
 @end
 
 @interface NSDictionary<KeyType, ObjectType> : NSObject
+- (ObjectType)objectForKey:(KeyType)aKey;
 @end
 
 @interface NSNumber : NSObject
@@ -56,6 +57,7 @@ typedef struct {
 typedef NSString* NSNotificationName;
 
 @interface NSNotification : NSObject
+@property(readonly, copy) NSDictionary* userInfo;
 @end
 
 @interface NSNotificationCenter : NSObject
@@ -83,21 +85,26 @@ extern "C" const NSRunLoopMode NSRunLoopCommonModes;
 - (void)addTimer:(NSTimer*)timer forMode:(NSRunLoopMode)mode;
 @end
 
+// An option set: in C++ a plain integer type beside its enumerators.
+typedef uint64_t NSActivityOptions;
+enum : NSActivityOptions {
+    NSActivityIdleSystemSleepDisabled = (1ULL << 20),
+    NSActivityUserInitiated = (0x00FFFFFFULL | NSActivityIdleSystemSleepDisabled),
+    NSActivityUserInitiatedAllowingIdleSystemSleep = (NSActivityUserInitiated & ~NSActivityIdleSystemSleepDisabled),
+    NSActivityLatencyCritical = 0xFF00000000ULL,
+};
+
 @interface NSProcessInfo : NSObject
 @property(class, readonly, strong) NSProcessInfo* processInfo;
 @property(readonly, copy) NSString* operatingSystemVersionString;
 @property(readonly) NSTimeInterval systemUptime;
+- (id<NSObject>)beginActivityWithOptions:(NSActivityOptions)options reason:(NSString*)reason;
 @end
 
 @interface NSURL : NSObject
 + (NSURL*)fileURLWithPath:(NSString*)path;
 @property(readonly, copy) NSString* path;
 - (NSURL*)URLByAppendingPathComponent:(NSString*)pathComponent isDirectory:(BOOL)isDirectory;
-@end
-
-@interface NSBundle : NSObject
-- (instancetype)initWithURL:(NSURL*)url;
-@property(readonly, copy) NSString* bundleIdentifier;
 @end
 
 @interface NSFileManager : NSObject

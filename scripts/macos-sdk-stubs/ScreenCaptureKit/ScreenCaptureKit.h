@@ -70,6 +70,7 @@ extern "C" const SCStreamFrameInfo SCStreamFrameInfoStatus;
                    type:(SCStreamOutputType)type
      sampleHandlerQueue:(dispatch_queue_t)sampleHandlerQueue
                   error:(NSError**)error;
+- (void)updateContentFilter:(SCContentFilter*)contentFilter completionHandler:(void (^)(NSError* error))completionHandler;
 - (void)startCaptureWithCompletionHandler:(void (^)(NSError* error))completionHandler;
 - (void)stopCaptureWithCompletionHandler:(void (^)(NSError* error))completionHandler;
 @end
