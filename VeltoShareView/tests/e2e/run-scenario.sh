@@ -6,7 +6,7 @@ share_view=$1 standin=$2 scenario=$3 session=$4 shots=${5:-}
 source "$(dirname "$0")/x-session.sh"
 start_x_session "$session"
 
-args=(--share-view "$share_view" --scenario "$scenario" --verify --x-server-pid "${pids[0]}")
+args=(--share-view "$share_view" --scenario "$scenario" --verify --x-server-pid "${x_pids[0]}")
 if [ -n "$shots" ]; then
   mkdir -p "$shots"
   args+=(--screenshot "$shots/$scenario-$session.png")
