@@ -156,11 +156,14 @@ int ProbeRun::finish() {
         for (const auto& [name, count] : sampler->counts()) describe(name, count);
         describe("elsewhere", sampler->unattributed());
     }
+    std::optional<int> status;
     if (host && shareWindow != None) {
         standin::askToClose(display, shareWindow);
-        const auto status = host->waitExit(10);
+        status = host->waitExit(10);
         expect(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0, "the share view ended with status 0");
     }
+    // A share view that never ended goes with its parent.
+    if (host && !status) kill(host->host(), SIGKILL);
     for (pid_t pid : others_) {
         kill(pid, SIGTERM);
         waitpid(pid, nullptr, 0);
