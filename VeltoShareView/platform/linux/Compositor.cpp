@@ -205,7 +205,13 @@ void Compositor::keepResidues() {
     // child that went, moved or shrank until it paints there again: from the
     // change on, what was covered stays covered until damage reported after
     // the change (in the order of the event stream) says it was painted anew.
-    // Relative to the inside corner, as damage is reported.
+    // Relative to the inside corner, as damage is reported. The covers are
+    // those of the scene last judged, so they are kept at the first change
+    // after it only: keeping them again at a later event of the same batch
+    // (the DestroyNotify after the UnmapNotify) would undo the damage the
+    // server reported in between, when it painted the parent's background.
+    if (residuesKept_) return;
+    residuesKept_ = true;
     for (const TopLevel& topLevel : topLevels_) {
         if (topLevel.covered == None) continue;
         auto residue = residues_.find(topLevel.source.window);
@@ -220,6 +226,7 @@ void Compositor::keepResidues() {
 
 void Compositor::rebuildScene() {
     releaseScene();
+    residuesKept_ = false;
     std::vector<TopLevel> prepared;
     {
         ErrorTrap trap(*connection_);

@@ -101,6 +101,7 @@ private:
 
     bool treeChanged_ = true;
     bool nestedChange_ = false;  // since the last judgement, below the root
+    bool residuesKept_ = false;  // the last judged scene's covers, since its judgement
     bool pictureChanged_ = true;
     bool cursorChanged_ = true;
 };
