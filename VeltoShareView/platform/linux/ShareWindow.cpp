@@ -8,6 +8,7 @@
 #include "ShareWindow.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace velto::shareview::linux_platform {
 
@@ -239,8 +240,30 @@ void LinuxWindow::center() {
     widget_->move(area.center() - QPoint(widget_->width() / 2, widget_->height() / 2));
 }
 
+namespace {
+
+// Qt gives its windows no background, and a window without one starts out
+// with what the screen showed beneath it (a compositing manager copies it in):
+// possibly a private window, which the meeting program would capture before
+// the first picture. Black from the moment the windows exist instead.
+void startBlack(const std::vector<WId>& windows) {
+    const auto connection = x11::XConnection::open();
+    if (!connection) return;
+    ::Display* display = connection->display();
+    for (const WId window : windows)
+        XSetWindowBackground(display, static_cast<::Window>(window), BlackPixel(display, DefaultScreen(display)));
+    XSync(display, False);
+}
+
+}  // namespace
+
 void LinuxWindow::makeKeyAndOrderFront() {
     if (!widget_) return;
+    // Native windows are made here, before the first map.
+    std::vector<WId> windows{widget_->winId()};
+    if (content_ && content_->surface()) windows.push_back(content_->surface()->winId());
+    if (label_ && label_->widget()) windows.push_back(label_->widget()->winId());
+    startBlack(windows);
     widget_->show();
     widget_->raise();
     widget_->activateWindow();
