@@ -11,14 +11,17 @@ cd "$root"
 bash scripts/install-deps.sh
 jobs=$(nproc)
 
+# Each stage's wall time, listed before the last stage, or at once when one fails.
 stage_times=()
+print_stage_times() { printf '%s\n' "--- stage times" "${stage_times[@]}"; }
 stage() {
   local name=$1 start=$SECONDS
   shift
   echo "=== $name"
   "$@"
-  stage_times+=("$(printf '%-28s %4ds' "$name" $((SECONDS - start)))")
+  stage_times+=("$(printf '%-20s %5ds' "$name" $((SECONDS - start)))")
 }
+trap 'status=$?; [ "$status" = 0 ] || print_stage_times' EXIT
 
 # clang for both sanitizer builds: its runtimes are linked statically, so a
 # library preloaded by a test cannot come before them.
@@ -43,7 +46,7 @@ fuzz_regression() {
       cat "$scratch.log"
       return 1
     fi
-    echo "fuzz_$what: $(grep -E '^#[0-9]+ +DONE' "$scratch.log")"
+    echo "fuzz_$what: $(grep -E '^#[0-9]+[[:space:]]+DONE' "$scratch.log")"
   done
 }
 
@@ -62,6 +65,6 @@ stage "TSan tests" ctest --test-dir build-tsan --output-on-failure -j "$jobs"
 stage "macOS syntax check" bash scripts/check-macos-syntax.sh
 
 stage "plain build" bash -c 'cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo && cmake --build build -j "$0"' "$jobs"
-printf '%s\n' "${stage_times[@]}"
+print_stage_times
 # The plain build with everything; its summary closes the run.
 ctest --test-dir build --output-on-failure -j "$jobs"

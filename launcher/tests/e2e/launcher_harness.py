@@ -146,6 +146,8 @@ class Agent:
             "VELTO_PHASE_TAP": self.phase_log,
             "VELTO_RECORDER_LOG": self.recorder_log,
         }
+        # A sanitizer build's settings (halt on error, suppressions) hold for the agent too.
+        environment.update({name: value for name, value in os.environ.items() if name.endswith("SAN_OPTIONS")})
         self.stderr = open(self.stderr_path, "w")
         self.process = subprocess.Popen([launcher], env=environment, stdout=subprocess.DEVNULL, stderr=self.stderr)
 
