@@ -2,7 +2,7 @@
 // main queue and timers on Qt's loop, process probes, and what the layer says
 // when there is no X server.
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QTimer>
 
 #include "SharePlatform.h"
@@ -68,11 +68,15 @@ TEST(WorkerQueue, MayBeReleasedByItsOwnWork) {
 
 class MainLoop : public ::testing::Test {
 protected:
+    // The layer runs inside the program's QApplication and takes it for
+    // granted (qApp); offscreen, it needs no display.
     static void SetUpTestSuite() {
-        static int argc = 1;
+        static int argc = 3;
         static char name[] = "linux_platform_tests";
-        static char* argv[] = {name, nullptr};
-        static QCoreApplication application(argc, argv);
+        static char platformOption[] = "-platform";
+        static char platformName[] = "offscreen";
+        static char* argv[] = {name, platformOption, platformName, nullptr};
+        static QApplication application(argc, argv);
     }
     // Runs the loop until `done` or the time is up.
     static void runUntil(const std::function<bool()>& done, int milliseconds = 3000) {

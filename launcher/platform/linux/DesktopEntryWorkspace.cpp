@@ -17,7 +17,7 @@ struct GLibDeleter {
     void operator()(GKeyFile* keyFile) const { g_key_file_free(keyFile); }
     void operator()(GError* error) const { g_error_free(error); }
     void operator()(gchar* text) const { g_free(text); }
-    void operator()(gchar** strings) const { g_strfreev(strings); }
+    void operator()(gchar** list) const { g_strfreev(list); }
 };
 using KeyFile = std::unique_ptr<GKeyFile, GLibDeleter>;
 using Error = std::unique_ptr<GError, GLibDeleter>;
@@ -44,38 +44,6 @@ KeyFile loadDesktopEntry(const std::string& path, std::string* error) {
 std::string desktopString(GKeyFile* keyFile, const char* key) {
     const Text value(g_key_file_get_string(keyFile, G_KEY_FILE_DESKTOP_GROUP, key, nullptr));
     return value ? value.get() : "";
-}
-
-std::string translatedName(GKeyFile* keyFile) {
-    const Text value(g_key_file_get_locale_string(keyFile, G_KEY_FILE_DESKTOP_GROUP,
-                                                  G_KEY_FILE_DESKTOP_KEY_NAME, nullptr, nullptr));
-    return value ? value.get() : "";
-}
-
-std::optional<std::vector<std::string>> commandOf(GKeyFile* keyFile, const std::string& path, std::string& error) {
-    if (desktopString(keyFile, G_KEY_FILE_DESKTOP_KEY_TYPE) != G_KEY_FILE_DESKTOP_TYPE_APPLICATION) {
-        error = "The desktop entry " + quoted(path) + " does not describe an application.";
-        return std::nullopt;
-    }
-    const std::string exec = desktopString(keyFile, G_KEY_FILE_DESKTOP_KEY_EXEC);
-    gchar** rawArguments = nullptr;
-    GError* rawError = nullptr;
-    if (exec.empty() || !g_shell_parse_argv(exec.c_str(), nullptr, &rawArguments, &rawError)) {
-        const Error parseError(rawError);
-        error = "The desktop entry " + quoted(path) + " has no command that can be run" +
-                (parseError ? std::string(": ") + parseError->message : std::string()) + ".";
-        return std::nullopt;
-    }
-    const TextList arguments(rawArguments);
-    std::vector<std::string> execArguments;
-    for (gchar** argument = arguments.get(); *argument; ++argument) execArguments.emplace_back(*argument);
-    auto command = expandFieldCodes(
-        execArguments, {desktopString(keyFile, G_KEY_FILE_DESKTOP_KEY_ICON), translatedName(keyFile), path});
-    if (command.empty()) {
-        error = "The desktop entry " + quoted(path) + " has no command that can be run.";
-        return std::nullopt;
-    }
-    return command;
 }
 
 // What the install location must hold to be used: an application the user
@@ -150,41 +118,14 @@ std::optional<std::string> findDesktopEntry(const std::string& identifier) {
     return std::nullopt;
 }
 
-std::vector<std::string> expandFieldCodes(const std::vector<std::string>& arguments, const FieldCodeValues& values) {
-    std::vector<std::string> expanded;
-    for (const auto& argument : arguments) {
-        if (argument == "%i") {
-            if (!values.icon.empty()) expanded.insert(expanded.end(), {"--icon", values.icon});
-            continue;
-        }
-        std::string result;
-        bool removedCode = false;
-        for (std::size_t i = 0; i < argument.size(); ++i) {
-            if (argument[i] != '%' || i + 1 == argument.size()) {
-                result += argument[i];
-                continue;
-            }
-            switch (argument[++i]) {
-            case '%': result += '%'; break;
-            case 'c': result += values.name; break;
-            case 'k': result += values.location; break;
-            default: removedCode = true; break;  // files, URLs, deprecated codes: nothing to pass
-            }
-        }
-        if (!result.empty() || !removedCode) expanded.push_back(std::move(result));
-    }
-    return expanded;
-}
-
 std::optional<std::string> launchDesktopEntry(const std::string& path, const std::vector<std::string>& extraArguments,
                                               const std::map<std::string, std::string>& environment) {
     std::string error;
     const KeyFile keyFile = loadDesktopEntry(path, &error);
     if (!keyFile) return error;
-    auto command = commandOf(keyFile.get(), path, error);
-    if (!command) return error;
-    command->insert(command->end(), extraArguments.begin(), extraArguments.end());
-    return spawnDetached(*command, desktopString(keyFile.get(), G_KEY_FILE_DESKTOP_KEY_PATH), environment);
+    const DesktopEntryCommand command = desktopEntryCommand(keyFile.get(), path, extraArguments);
+    if (command.arguments.empty()) return command.error;
+    return spawnDetached(command.arguments, desktopString(keyFile.get(), G_KEY_FILE_DESKTOP_KEY_PATH), environment);
 }
 
 }  // namespace velto::launcher

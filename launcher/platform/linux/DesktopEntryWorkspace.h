@@ -6,6 +6,8 @@
 // hides every entry whose program is missing, which would turn a broken
 // installation into "not installed".
 
+#include "DesktopEntryCommand.h"
+
 #include <map>
 #include <optional>
 #include <string>
@@ -20,19 +22,6 @@ std::optional<std::string> desktopEntryIdentifier(const std::string& path);
 // The entry with that identifier that the XDG lookup finds first; nothing when
 // there is none or the first one found is marked Hidden (deleted by the user).
 std::optional<std::string> findDesktopEntry(const std::string& identifier);
-
-// What an Exec field code stands for when an entry is launched without files
-// or URLs.
-struct FieldCodeValues {
-    std::string icon;      // %i, as "--icon" and the icon when there is one
-    std::string name;      // %c, the entry's translated name
-    std::string location;  // %k, the entry's path
-};
-
-// The Exec command's arguments after field-code expansion: %%, %c, %k and a
-// lone %i are expanded, every other code is removed, and an argument that
-// held nothing but removed codes is dropped.
-std::vector<std::string> expandFieldCodes(const std::vector<std::string>& arguments, const FieldCodeValues& values);
 
 // Runs the entry's command with `extraArguments` appended as a new process in
 // a session of its own, not a child of this one, with `environment` added to

@@ -148,6 +148,8 @@ class Agent:
             "VELTO_PHASE_TAP": self.phase_log,
             "VELTO_RECORDER_LOG": self.recorder_log,
         }
+        # A sanitizer build's settings (halt on error, suppressions) hold for the agent too.
+        environment.update({name: value for name, value in os.environ.items() if name.endswith("SAN_OPTIONS")})
         environment.update(extra_environment or {})
         if before_start:
             before_start(self)
