@@ -98,7 +98,10 @@ int createTemporary(const std::filesystem::path& directory, std::filesystem::pat
 // The writer's process id when `name` is one of our temporary files.
 std::optional<pid_t> writerOfTemporary(std::string_view name) {
     const std::string prefix = temporaryPrefix();
-    if (!name.starts_with(prefix) || !name.ends_with(temporarySuffix)) return std::nullopt;
+    // Prefix and suffix may overlap in a short name (".launcher-state.json.tmp").
+    if (name.size() < prefix.size() + temporarySuffix.size() || !name.starts_with(prefix) ||
+        !name.ends_with(temporarySuffix))
+        return std::nullopt;
     name.remove_prefix(prefix.size());
     name.remove_suffix(temporarySuffix.size());
     long long pid = 0;

@@ -169,6 +169,7 @@ TEST(StateJournal, RemovesOnlyTheTemporaryFilesOfWritersThatAreGone) {
         ".launcher-state.json.999999999.123456.tmp",      // not our pattern: two fields
         ".launcher-state.json.99999999x.123456.1.tmp",
         ".launcher-state.json.999999999..1.tmp",
+        ".launcher-state.json.tmp",                        // prefix and suffix overlap
         ".other.json.999999999.123456.1.tmp",
         "launcher-state.json",
         "notes.tmp",
