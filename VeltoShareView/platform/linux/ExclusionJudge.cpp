@@ -42,10 +42,10 @@ std::optional<ResourceID> ExclusionJudge::windowManagerClient() {
 
 std::optional<std::optional<std::int32_t>> ExclusionJudge::processOf(ResourceID client, Window window) {
     if (auto known = processByClient_.find(client); known != processByClient_.end()) return known->second;
-    XResClientIdSpec spec{window, XRES_CLIENT_ID_PID_MASK};
+    XResClientIdSpec clientId{window, XRES_CLIENT_ID_PID_MASK};
     long count = 0;
     XResClientIdValue* values = nullptr;
-    if (XResQueryClientIds(display_, 1, &spec, &count, &values) != Success) return std::nullopt;
+    if (XResQueryClientIds(display_, 1, &clientId, &count, &values) != Success) return std::nullopt;
     std::optional<std::int32_t> pid;
     for (long i = 0; i < count && !pid; ++i)
         if (const pid_t value = XResGetClientPid(&values[i]); value > 0) pid = value;
