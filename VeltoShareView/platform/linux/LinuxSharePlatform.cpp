@@ -4,10 +4,10 @@
 
 // Qt before Xlib, whose macros would clash with its names.
 #include <QApplication>
-#include <QEvent>
 #include <QPointer>
 #include <QTimer>
 
+#include "MainThreadQueue.h"
 #include "ShareWindow.h"
 #include "ScreenWatch.h"
 #include "SessionEnd.h"
@@ -44,29 +44,6 @@ std::string osReleasePrettyName() {
 
 // A timer lives on the main loop until it is invalidated or, when it does
 // not repeat, has fired: dropping the handle does not stop it.
-// Work posted to the main thread travels inside an event, which Qt deletes on
-// the main thread after delivery: the closure, and whatever it holds, goes on
-// the thread that ran it. (A queued invokeMethod may drop the last reference
-// to the closure on the posting thread instead, with only Qt's atomic count
-// ordering it against the run.)
-class MainThreadWork final : public QEvent {
-public:
-    explicit MainThreadWork(std::function<void()> work) : QEvent(QEvent::User), work_(std::move(work)) {}
-    void run() { work_(); }
-
-private:
-    std::function<void()> work_;
-};
-
-class MainThreadWorkRunner final : public QObject {
-public:
-    bool event(QEvent* event) override {
-        if (event->type() != QEvent::User) return QObject::event(event);
-        static_cast<MainThreadWork*>(event)->run();
-        return true;
-    }
-};
-
 class QtTimer final : public Timer {
 public:
     QtTimer(double interval, bool repeats, std::function<void()> action) : timer_(new QTimer(qApp)) {
@@ -92,6 +69,11 @@ private:
 
 class LinuxSharePlatform final : public SharePlatform {
 public:
+    LinuxSharePlatform() {
+        // Inside another program's application object (the layer's tests).
+        if (QCoreApplication::instance() != nullptr) mainThreadQueue_.attachToMainLoop();
+    }
+
     bool preflightScreenCaptureAccess() override {
         if (x11::isWaylandSession()) return false;
         const auto connection = x11::XConnection::open();
@@ -120,6 +102,7 @@ public:
         static char* argv[] = {programName, nullptr};
         QApplication application(argc, argv);
         QApplication::setQuitOnLastWindowClosed(false);
+        mainThreadQueue_.attachToMainLoop();
 
         delegate_ = delegate;
         screenWatch_ = ScreenWatch::open([this] { screenParametersChanged(); });
@@ -145,7 +128,7 @@ public:
     void activate(bool) override {}                  // the window manager decides on focus
 
     void postToMain(std::function<void()> work) override {
-        QCoreApplication::postEvent(&mainThreadWorkRunner_, new MainThreadWork(std::move(work)));
+        mainThreadQueue_.post(std::move(work));
     }
 
     std::shared_ptr<Timer> scheduleTimer(double interval, bool repeats,
@@ -216,8 +199,7 @@ private:
             if (auto observer = weak.lock()) observer->displayChanged();
     }
 
-    // Made on the main thread with the platform, so it lives there.
-    MainThreadWorkRunner mainThreadWorkRunner_;
+    MainThreadQueue mainThreadQueue_;
     std::weak_ptr<ApplicationDelegate> delegate_;
     std::weak_ptr<WindowDelegate> windowDelegate_;
     std::unique_ptr<SessionEnd> sessionEnd_;
