@@ -13,7 +13,7 @@ import time
 from launcher_harness import RECORDER, Agent, Keyboard, XServer, wait_until
 
 GESTURE = "Alt_R"
-HOLD = 0.7            # about half a second, with room for a loaded machine
+HOLD = 1.0            # about half a second, with room for a loaded machine (or a sanitizer build)
 SPOILED_HOLD = 1.0    # long enough that it would open if nothing spoiled it
 OPENED = ["ready", "hold-accepted", "opening-velto", "velto-opened"]
 
