@@ -4,6 +4,7 @@
 #include "CursorPicture.h"
 #include "DesktopBackground.h"
 #include "ExclusionJudge.h"
+#include "Residues.h"
 #include "ShareableContentX11.h"
 #include "XConnection.h"
 
@@ -59,6 +60,7 @@ private:
     void drainEvents();
     void handleEvent(const XEvent& event);
     void pollPointer();
+    void watchDamage(Window window);
     void keepResidues();
     void rebuildScene();
     // Names the pixmap and makes the pictures and regions, unchecked; false
@@ -87,14 +89,11 @@ private:
     std::unique_ptr<ExclusionJudge> judge_;
     std::unique_ptr<DesktopBackground> background_;
     std::vector<TopLevel> topLevels_;     // bottom to top, painted
-    struct WatchedDamage {
-        Damage damage = None;
-        bool rectangles = false;  // every change reported with its area, in stream order
-    };
-    std::map<Window, WatchedDamage> damages_;
-    // Per top-level window: where a covered window was and its program has
-    // not painted since (relative to the inside corner).
-    std::map<Window, XserverRegion> residues_;
+    // Every child of the root, watched from its creation on: a window's
+    // program may paint right after it maps, before any judgement of it.
+    // Each change is reported with its area, in stream order.
+    std::map<Window, Damage> damages_;
+    Residues residues_;
 
     CursorPicture cursor_;
     int pointerX_ = -1, pointerY_ = -1;

@@ -87,6 +87,15 @@ struct TopLevelVerdict {
 TopLevelVerdict judgeTopLevel(const std::vector<WindowFacts>& tree, std::optional<ResourceID> windowManager,
                               const std::function<bool(ResourceID client)>& clientExcluded);
 
+// Whether damage to a covered area says its program painted there. Every
+// report carries the number of this connection's last request the server had
+// handled when it made the report. A window just mapped was asked to paint
+// again by request `repaintAsked`: what the server reported before handling
+// it (the map itself, the border, paints that the new pixmap may have
+// preceded) says nothing. Without such a request, any report after the
+// change that left the cover counts.
+bool clearsCover(unsigned long reportedAfterRequest, std::optional<unsigned long> repaintAsked);
+
 // Where window `index` lies in its top-level window's coordinates (outer
 // corner of the top-level at 0,0), border included.
 Box outerBox(const std::vector<WindowFacts>& tree, int index);

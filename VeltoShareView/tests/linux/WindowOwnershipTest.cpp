@@ -185,5 +185,26 @@ TEST(WindowOwnershipGeometry, ACoveredWindowIsClippedByTheInsideOfEveryAncestor)
     EXPECT_TRUE(visibleBox(tree, 2).empty());
 }
 
+TEST(WindowOwnershipCover, OnlyDamageReportedAfterTheRepaintRequestClearsAFreshlyMappedWindow) {
+    // In the order the reports arrive: a window mapped while this connection
+    // had sent up to request 40, asked to paint again by request 42.
+    struct Case {
+        std::string name;
+        unsigned long reportedAfterRequest;
+        std::optional<unsigned long> repaintAsked;
+        bool clears;
+    };
+    const std::vector<Case> cases = {
+        {"the server's report of the map itself", 40, 42, false},
+        {"the border the server paints with the map", 40, 42, false},
+        {"a paint the server handled before the request", 41, 42, false},
+        {"the background the server paints for the request", 42, 42, true},
+        {"the program's paint after the request exposed it", 45, 42, true},
+        {"a child's last pixels: any paint after the change", 40, std::nullopt, true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(clearsCover(c.reportedAfterRequest, c.repaintAsked), c.clears) << c.name;
+}
+
 }  // namespace
 }  // namespace velto::x11

@@ -1,0 +1,68 @@
+#include "Residues.h"
+
+#include "WindowOwnership.h"
+#include "XConnection.h"
+
+#include <vector>
+
+namespace velto::x11 {
+
+XserverRegion Residues::regionOf(Window window) {
+    auto found = regions_.find(window);
+    if (found == regions_.end()) found = regions_.emplace(window, XFixesCreateRegion(display_, nullptr, 0)).first;
+    return found->second;
+}
+
+XserverRegion Residues::of(Window window) const {
+    const auto found = regions_.find(window);
+    return found != regions_.end() ? found->second : None;
+}
+
+void Residues::keep(Window window, XserverRegion covered, int border) {
+    const XserverRegion region = regionOf(window);
+    XFixesTranslateRegion(display_, covered, -border, -border);
+    XFixesUnionRegion(display_, region, region, covered);
+    XFixesTranslateRegion(display_, covered, border, border);
+}
+
+void Residues::mapped(Window window) {
+    // The server fills a mapped window's new pixmap with what the screen
+    // showed beneath it; a window without background keeps that until its
+    // program paints. The server reports the map itself and the border it
+    // paints as damage too, and the program may have painted before this
+    // connection watched the window: so every window of its tree is asked to
+    // paint again (exposed, and its background painted where it has one),
+    // and only damage reported after the server handled that clears the cover.
+    const XserverRegion region = regionOf(window);
+    XRectangle inside{0, 0, 32767, 32767};  // whatever its size
+    const XserverRegion whole = XFixesCreateRegion(display_, &inside, 1);
+    XFixesUnionRegion(display_, region, region, whole);
+    XFixesDestroyRegion(display_, whole);
+    std::vector<Window> tree{window};
+    for (std::size_t i = 0; i < tree.size(); ++i)
+        for (Window child : childWindows(display_, tree[i])) tree.push_back(child);
+    for (Window member : tree) XClearArea(display_, member, 0, 0, 0, 0, True);  // refused for input-only ones, harmlessly
+    repaintAsked_[window] = NextRequest(display_) - 1;
+}
+
+void Residues::painted(const XDamageNotifyEvent& damage) {
+    const auto region = regions_.find(damage.drawable);
+    if (region == regions_.end()) return;
+    const auto asked = repaintAsked_.find(damage.drawable);
+    if (!clearsCover(damage.serial, asked != repaintAsked_.end() ? std::optional(asked->second) : std::nullopt))
+        return;
+    XRectangle area = damage.area;
+    const XserverRegion painted = XFixesCreateRegion(display_, &area, 1);
+    XFixesSubtractRegion(display_, region->second, region->second, painted);
+    XFixesDestroyRegion(display_, painted);
+}
+
+void Residues::forget(Window window) {
+    if (const auto region = regions_.find(window); region != regions_.end()) {
+        XFixesDestroyRegion(display_, region->second);
+        regions_.erase(region);
+    }
+    repaintAsked_.erase(window);
+}
+
+}  // namespace velto::x11
