@@ -165,12 +165,18 @@ void Compositor::handleEvent(const XEvent& event) {
     if (event.type == ReparentNotify && event.xreparent.parent == root) watchDamage(event.xreparent.window);
     if (event.type == ReparentNotify && event.xreparent.event == root && event.xreparent.parent != root) {
         if (const auto watched = damages_.find(event.xreparent.window); watched != damages_.end()) {
-            XDamageDestroy(display_, watched->second);
+            XDamageDestroy(display_, watched->second.damage);
             damages_.erase(watched);
         }
     }
     if (event.type == DestroyNotify) damages_.erase(event.xdestroywindow.window);  // went with the window
-    if (event.type == MapNotify && event.xmap.event == root) residues_.mapped(event.xmap.window);
+    if (event.type == MapNotify && event.xmap.event == root) {
+        // Watched before the map when the server had handled the watch's
+        // request by then (events carry the last request of ours handled).
+        const auto watched = damages_.find(event.xmap.window);
+        residues_.mapped(event.xmap.window,
+                         watched != damages_.end() && watched->second.requested <= event.xmap.serial);
+    }
     // An unmapped window's pixmap goes; a new one is painted anew when it maps.
     if (event.type == DestroyNotify || event.type == UnmapNotify) {
         const Window window = event.type == DestroyNotify ? event.xdestroywindow.window : event.xunmap.window;
@@ -215,7 +221,9 @@ void Compositor::keepResidues() {
 }
 
 void Compositor::watchDamage(Window window) {
-    if (damages_.count(window) == 0) damages_[window] = XDamageCreate(display_, window, XDamageReportRawRectangles);
+    if (damages_.count(window) > 0) return;
+    const unsigned long request = NextRequest(display_);
+    damages_[window] = {XDamageCreate(display_, window, XDamageReportRawRectangles), request};
 }
 
 void Compositor::rebuildScene() {

@@ -92,7 +92,11 @@ private:
     // Every child of the root, watched from its creation on: a window's
     // program may paint right after it maps, before any judgement of it.
     // Each change is reported with its area, in stream order.
-    std::map<Window, Damage> damages_;
+    struct WatchedDamage {
+        Damage damage = None;
+        unsigned long requested = 0;  // the number of the request that made it
+    };
+    std::map<Window, WatchedDamage> damages_;
     Residues residues_;
 
     CursorPicture cursor_;

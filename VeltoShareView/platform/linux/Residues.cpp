@@ -1,6 +1,5 @@
 #include "Residues.h"
 
-#include "WindowOwnership.h"
 #include "XConnection.h"
 
 #include <vector>
@@ -25,33 +24,31 @@ void Residues::keep(Window window, XserverRegion covered, int border) {
     XFixesTranslateRegion(display_, covered, border, border);
 }
 
-void Residues::mapped(Window window) {
+void Residues::mapped(Window window, bool watchedBeforeMap) {
     // The server fills a mapped window's new pixmap with what the screen
-    // showed beneath it; a window without background keeps that until its
-    // program paints. The server reports the map itself and the border it
-    // paints as damage too, and the program may have painted before this
-    // connection watched the window: so every window of its tree is asked to
-    // paint again (exposed, and its background painted where it has one),
-    // and only damage reported after the server handled that clears the cover.
+    // showed beneath it, private windows included; a window without
+    // background keeps that until its program paints.
     const XserverRegion region = regionOf(window);
     XRectangle inside{0, 0, 32767, 32767};  // whatever its size
     const XserverRegion whole = XFixesCreateRegion(display_, &inside, 1);
     XFixesUnionRegion(display_, region, region, whole);
     XFixesDestroyRegion(display_, whole);
+    watches_[window] = CoverWatch{true};
+    if (watchedBeforeMap) return;
+    // What its program painted before the watch began went unseen: every
+    // window of its tree is asked to paint again (exposed, and its
+    // background painted where it has one).
     std::vector<Window> tree{window};
     for (std::size_t i = 0; i < tree.size(); ++i)
         for (Window child : childWindows(display_, tree[i])) tree.push_back(child);
     for (Window member : tree) XClearArea(display_, member, 0, 0, 0, 0, True);  // refused for input-only ones, harmlessly
-    repaintAsked_[window] = NextRequest(display_) - 1;
 }
 
 void Residues::painted(const XDamageNotifyEvent& damage) {
     const auto region = regions_.find(damage.drawable);
     if (region == regions_.end()) return;
-    const auto asked = repaintAsked_.find(damage.drawable);
-    if (!clearsCover(damage.serial, asked != repaintAsked_.end() ? std::optional(asked->second) : std::nullopt))
-        return;
     XRectangle area = damage.area;
+    if (!clearsCover(watches_[damage.drawable], {area.x, area.y, area.width, area.height})) return;
     const XserverRegion painted = XFixesCreateRegion(display_, &area, 1);
     XFixesSubtractRegion(display_, region->second, region->second, painted);
     XFixesDestroyRegion(display_, painted);
@@ -62,7 +59,7 @@ void Residues::forget(Window window) {
         XFixesDestroyRegion(display_, region->second);
         regions_.erase(region);
     }
-    repaintAsked_.erase(window);
+    watches_.erase(window);
 }
 
 }  // namespace velto::x11

@@ -6,6 +6,8 @@
 // maps. Kept as server regions relative to each window's inside corner, as
 // damage is reported, and cleared where the window's program paints anew.
 
+#include "WindowOwnership.h"
+
 #include <X11/Xlib.h>
 #include <X11/extensions/Xdamage.h>
 #include <X11/extensions/Xfixes.h>
@@ -25,7 +27,7 @@ public:
     void keep(Window window, XserverRegion covered, int border);
     // A top-level window just mapped: all of it stays covered until its
     // program paints.
-    void mapped(Window window);
+    void mapped(Window window, bool watchedBeforeMap);
     void painted(const XDamageNotifyEvent& damage);
     // The window's pixmap went (unmapped or destroyed): nothing of it is left.
     void forget(Window window);
@@ -37,8 +39,7 @@ private:
 
     ::Display* display_;
     std::map<Window, XserverRegion> regions_;  // freed with the connection
-    // Per window mapped and asked to paint again: the request's number.
-    std::map<Window, unsigned long> repaintAsked_;
+    std::map<Window, CoverWatch> watches_;
 };
 
 }  // namespace velto::x11

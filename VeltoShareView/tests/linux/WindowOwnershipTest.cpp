@@ -185,25 +185,28 @@ TEST(WindowOwnershipGeometry, ACoveredWindowIsClippedByTheInsideOfEveryAncestor)
     EXPECT_TRUE(visibleBox(tree, 2).empty());
 }
 
-TEST(WindowOwnershipCover, OnlyDamageReportedAfterTheRepaintRequestClearsAFreshlyMappedWindow) {
-    // In the order the reports arrive: a window mapped while this connection
-    // had sent up to request 40, asked to paint again by request 42.
+TEST(WindowOwnershipCover, TheServersOwnReportsAfterAMapNeverClearTheCover) {
+    // Reports for a 300x200 window, in stream order, as the server sends them.
+    const Box whole{0, 0, 300, 200}, withBorder{-3, -3, 306, 206}, corner{10, 10, 50, 50};
     struct Case {
         std::string name;
-        unsigned long reportedAfterRequest;
-        std::optional<unsigned long> repaintAsked;
-        bool clears;
+        bool justMapped;
+        std::vector<std::pair<Box, bool>> reports;  // and whether each clears
     };
     const std::vector<Case> cases = {
-        {"the server's report of the map itself", 40, 42, false},
-        {"the border the server paints with the map", 40, 42, false},
-        {"a paint the server handled before the request", 41, 42, false},
-        {"the background the server paints for the request", 42, 42, true},
-        {"the program's paint after the request exposed it", 45, 42, true},
-        {"a child's last pixels: any paint after the change", 40, std::nullopt, true},
+        {"no background, never painted: the map's report only", true, {{whole, false}}},
+        {"no background, painted in a corner", true, {{whole, false}, {corner, true}}},
+        {"a background painted by the server", true, {{whole, false}, {whole, true}}},
+        {"a border: the map and the border reach out of the inside", true,
+         {{withBorder, false}, {withBorder, false}, {withBorder, false}, {corner, true}}},
+        {"watched after the map: the watch's first report", true, {{whole, false}, {corner, true}}},
+        {"a child's last pixels: any paint after the change", false, {{corner, true}, {whole, true}}},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(clearsCover(c.reportedAfterRequest, c.repaintAsked), c.clears) << c.name;
+    for (const Case& c : cases) {
+        CoverWatch watch{c.justMapped};
+        for (std::size_t i = 0; i < c.reports.size(); ++i)
+            EXPECT_EQ(clearsCover(watch, c.reports[i].first), c.reports[i].second) << c.name << ", report " << i;
+    }
 }
 
 }  // namespace
