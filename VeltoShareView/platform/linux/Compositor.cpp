@@ -173,9 +173,11 @@ void Compositor::handleEvent(const XEvent& event) {
     if (event.type == MapNotify && event.xmap.event == root) {
         // Watched before the map when the server had handled the watch's
         // request by then (events carry the last request of ours handled).
-        const auto watched = damages_.find(event.xmap.window);
-        residues_.mapped(event.xmap.window,
-                         watched != damages_.end() && watched->second.requested <= event.xmap.serial);
+        const Window window = event.xmap.window;
+        const auto watched = damages_.find(window);
+        residues_.mapped(window, watched != damages_.end() && watched->second.requested <= event.xmap.serial,
+                         privateAreaBeneath(window));
+        mappedSinceJudgement_.insert(window);
     }
     // An unmapped window's pixmap goes; a new one is painted anew when it maps.
     if (event.type == DestroyNotify || event.type == UnmapNotify) {
@@ -226,8 +228,47 @@ void Compositor::watchDamage(Window window) {
     damages_[window] = {XDamageCreate(display_, window, XDamageReportRawRectangles), request};
 }
 
+XserverRegion Compositor::privateAreaBeneath(Window window) {
+    // What was judged private, wherever it lies (stacking aside), and each
+    // window mapped since the judgement (not known yet), as it lies now.
+    constexpr XRectangle everywhere{-16384, -16384, 65535, 65535};
+    const auto geometry = [&](Window of, XRectangle& box, unsigned int& border) {
+        Window rootReturn = None;
+        int x = 0, y = 0;
+        unsigned int width = 0, height = 0, depth = 0;
+        if (!XGetGeometry(display_, of, &rootReturn, &x, &y, &width, &height, &border, &depth)) return false;
+        box = {short(x), short(y), static_cast<unsigned short>(width + 2 * border),
+               static_cast<unsigned short>(height + 2 * border)};
+        return true;
+    };
+    std::vector<XRectangle> boxes;
+    for (const Box& box : judge_->leftOut())
+        boxes.push_back({short(box.x), short(box.y), static_cast<unsigned short>(box.width),
+                         static_cast<unsigned short>(box.height)});
+    XRectangle box{};
+    unsigned int border = 0;
+    for (Window other : mappedSinceJudgement_)
+        if (other != window) boxes.push_back(geometry(other, box, border) ? box : everywhere);
+    const XserverRegion area = XFixesCreateRegion(display_, boxes.data(), int(boxes.size()));
+    const auto add = [&](XserverRegion region, int x, int y) {
+        XFixesTranslateRegion(display_, region, x, y);
+        XFixesUnionRegion(display_, area, area, region);
+        XFixesTranslateRegion(display_, region, -x, -y);
+    };
+    for (const TopLevel& topLevel : topLevels_) {
+        const PaintableWindow& source = topLevel.source;
+        if (topLevel.covered != None) add(topLevel.covered, source.x, source.y);
+        if (const XserverRegion residue = residues_.of(source.window); residue != None)
+            add(residue, source.x + source.border, source.y + source.border);
+    }
+    if (!geometry(window, box, border)) box = {};  // gone: nothing of it shows
+    XFixesTranslateRegion(display_, area, -(box.x + int(border)), -(box.y + int(border)));
+    return area;
+}
+
 void Compositor::rebuildScene() {
     releaseScene();
+    mappedSinceJudgement_.clear();
     std::vector<TopLevel> prepared;
     {
         ErrorTrap trap(*connection_);

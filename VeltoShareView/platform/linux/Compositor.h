@@ -13,6 +13,7 @@
 #include <X11/extensions/Xrender.h>
 
 #include <map>
+#include <set>
 #include <vector>
 
 namespace velto::x11 {
@@ -62,6 +63,9 @@ private:
     void pollPointer();
     void watchDamage(Window window);
     void keepResidues();
+    // Where other programs' windows could show beneath `window` when it
+    // mapped, relative to its inside corner.
+    XserverRegion privateAreaBeneath(Window window);
     void rebuildScene();
     // Names the pixmap and makes the pictures and regions, unchecked; false
     // when the window's visual has no picture format.
@@ -98,6 +102,7 @@ private:
     };
     std::map<Window, WatchedDamage> damages_;
     Residues residues_;
+    std::set<Window> mappedSinceJudgement_;
 
     CursorPicture cursor_;
     int pointerX_ = -1, pointerY_ = -1;

@@ -24,15 +24,13 @@ void Residues::keep(Window window, XserverRegion covered, int border) {
     XFixesTranslateRegion(display_, covered, border, border);
 }
 
-void Residues::mapped(Window window, bool watchedBeforeMap) {
+void Residues::mapped(Window window, bool watchedBeforeMap, XserverRegion beneath) {
     // The server fills a mapped window's new pixmap with what the screen
     // showed beneath it, private windows included; a window without
     // background keeps that until its program paints.
     const XserverRegion region = regionOf(window);
-    XRectangle inside{0, 0, 32767, 32767};  // whatever its size
-    const XserverRegion whole = XFixesCreateRegion(display_, &inside, 1);
-    XFixesUnionRegion(display_, region, region, whole);
-    XFixesDestroyRegion(display_, whole);
+    XFixesUnionRegion(display_, region, region, beneath);
+    XFixesDestroyRegion(display_, beneath);
     watches_[window] = CoverWatch{true};
     if (watchedBeforeMap) return;
     // What its program painted before the watch began went unseen: every

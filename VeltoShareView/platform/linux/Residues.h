@@ -25,9 +25,9 @@ public:
     // From the change on (in stream order), what `covered` (relative to the
     // outer corner) hides stays covered until painted anew.
     void keep(Window window, XserverRegion covered, int border);
-    // A top-level window just mapped: all of it stays covered until its
-    // program paints.
-    void mapped(Window window, bool watchedBeforeMap);
+    // A top-level window just mapped: what lay `beneath` it (relative to its
+    // inside corner; taken over) stays covered until its program paints there.
+    void mapped(Window window, bool watchedBeforeMap, XserverRegion beneath);
     void painted(const XDamageNotifyEvent& damage);
     // The window's pixmap went (unmapped or destroyed): nothing of it is left.
     void forget(Window window);
