@@ -165,7 +165,7 @@ void Compositor::handleEvent(const XEvent& event) {
     if (event.type == ReparentNotify && event.xreparent.parent == root) watchDamage(event.xreparent.window);
     if (event.type == ReparentNotify && event.xreparent.event == root && event.xreparent.parent != root) {
         if (const auto watched = damages_.find(event.xreparent.window); watched != damages_.end()) {
-            XDamageDestroy(display_, watched->second.damage);
+            XDamageDestroy(display_, watched->second);
             damages_.erase(watched);
         }
     }
@@ -174,9 +174,7 @@ void Compositor::handleEvent(const XEvent& event) {
         // Watched before the map when the server had handled the watch's
         // request by then (events carry the last request of ours handled).
         const Window window = event.xmap.window;
-        const auto watched = damages_.find(window);
-        residues_.mapped(window, watched != damages_.end() && watched->second.requested <= event.xmap.serial,
-                         privateAreaBeneath(window));
+        residues_.mapped(window, privateAreaBeneath(window));
         mappedSinceJudgement_.insert(window);
     }
     // An unmapped window's pixmap goes; a new one is painted anew when it maps.
@@ -223,9 +221,7 @@ void Compositor::keepResidues() {
 }
 
 void Compositor::watchDamage(Window window) {
-    if (damages_.count(window) > 0) return;
-    const unsigned long request = NextRequest(display_);
-    damages_[window] = {XDamageCreate(display_, window, XDamageReportRawRectangles), request};
+    if (damages_.count(window) == 0) damages_[window] = XDamageCreate(display_, window, XDamageReportRawRectangles);
 }
 
 XserverRegion Compositor::privateAreaBeneath(Window window) {

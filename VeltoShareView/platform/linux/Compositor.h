@@ -96,11 +96,7 @@ private:
     // Every child of the root, watched from its creation on: a window's
     // program may paint right after it maps, before any judgement of it.
     // Each change is reported with its area, in stream order.
-    struct WatchedDamage {
-        Damage damage = None;
-        unsigned long requested = 0;  // the number of the request that made it
-    };
-    std::map<Window, WatchedDamage> damages_;
+    std::map<Window, Damage> damages_;
     Residues residues_;
     std::set<Window> mappedSinceJudgement_;
 

@@ -1,5 +1,6 @@
 #include "Residues.h"
 
+#include "WindowOwnership.h"
 #include "XConnection.h"
 
 #include <vector>
@@ -24,29 +25,32 @@ void Residues::keep(Window window, XserverRegion covered, int border) {
     XFixesTranslateRegion(display_, covered, border, border);
 }
 
-void Residues::mapped(Window window, bool watchedBeforeMap, XserverRegion beneath) {
+void Residues::mapped(Window window, XserverRegion beneath) {
     // The server fills a mapped window's new pixmap with what the screen
     // showed beneath it, private windows included; a window without
     // background keeps that until its program paints.
     const XserverRegion region = regionOf(window);
     XFixesUnionRegion(display_, region, region, beneath);
     XFixesDestroyRegion(display_, beneath);
-    watches_[window] = CoverWatch{true};
-    if (watchedBeforeMap) return;
-    // What its program painted before the watch began went unseen: every
-    // window of its tree is asked to paint again (exposed, and its
-    // background painted where it has one).
+    // The server reports the map and the border it paints as damage too, and
+    // this connection may have begun to watch the window only after its
+    // program painted: every window of its tree is asked to paint again
+    // (exposed, and its background painted where it has one), and only
+    // damage reported after that clears the cover.
     std::vector<Window> tree{window};
     for (std::size_t i = 0; i < tree.size(); ++i)
         for (Window child : childWindows(display_, tree[i])) tree.push_back(child);
+    repaintAsked_[window] = NextRequest(display_);
     for (Window member : tree) XClearArea(display_, member, 0, 0, 0, 0, True);  // refused for input-only ones, harmlessly
 }
 
 void Residues::painted(const XDamageNotifyEvent& damage) {
     const auto region = regions_.find(damage.drawable);
     if (region == regions_.end()) return;
+    const auto asked = repaintAsked_.find(damage.drawable);
+    if (!clearsCover(damage.serial, asked != repaintAsked_.end() ? std::optional(asked->second) : std::nullopt))
+        return;
     XRectangle area = damage.area;
-    if (!clearsCover(watches_[damage.drawable], {area.x, area.y, area.width, area.height})) return;
     const XserverRegion painted = XFixesCreateRegion(display_, &area, 1);
     XFixesSubtractRegion(display_, region->second, region->second, painted);
     XFixesDestroyRegion(display_, painted);
@@ -57,7 +61,7 @@ void Residues::forget(Window window) {
         XFixesDestroyRegion(display_, region->second);
         regions_.erase(region);
     }
-    watches_.erase(window);
+    repaintAsked_.erase(window);
 }
 
 }  // namespace velto::x11

@@ -6,8 +6,6 @@
 // maps. Kept as server regions relative to each window's inside corner, as
 // damage is reported, and cleared where the window's program paints anew.
 
-#include "WindowOwnership.h"
-
 #include <X11/Xlib.h>
 #include <X11/extensions/Xdamage.h>
 #include <X11/extensions/Xfixes.h>
@@ -27,7 +25,7 @@ public:
     void keep(Window window, XserverRegion covered, int border);
     // A top-level window just mapped: what lay `beneath` it (relative to its
     // inside corner; taken over) stays covered until its program paints there.
-    void mapped(Window window, bool watchedBeforeMap, XserverRegion beneath);
+    void mapped(Window window, XserverRegion beneath);
     void painted(const XDamageNotifyEvent& damage);
     // The window's pixmap went (unmapped or destroyed): nothing of it is left.
     void forget(Window window);
@@ -39,7 +37,8 @@ private:
 
     ::Display* display_;
     std::map<Window, XserverRegion> regions_;  // freed with the connection
-    std::map<Window, CoverWatch> watches_;
+    // Per window mapped and asked to paint again: the first request's number.
+    std::map<Window, unsigned long> repaintAsked_;
 };
 
 }  // namespace velto::x11

@@ -119,12 +119,8 @@ TopLevelVerdict judgeTopLevel(const std::vector<WindowFacts>& tree, std::optiona
     return verdict;
 }
 
-bool clearsCover(CoverWatch& watch, const Box& reported) {
-    if (watch.serverReportPending) {
-        watch.serverReportPending = false;
-        return false;
-    }
-    return reported.x >= 0 && reported.y >= 0;
+bool clearsCover(unsigned long reportedAfterRequest, std::optional<unsigned long> repaintAsked) {
+    return !repaintAsked || reportedAfterRequest >= *repaintAsked;
 }
 
 Box outerBox(const std::vector<WindowFacts>& tree, int index) {

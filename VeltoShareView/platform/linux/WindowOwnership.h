@@ -87,17 +87,15 @@ struct TopLevelVerdict {
 TopLevelVerdict judgeTopLevel(const std::vector<WindowFacts>& tree, std::optional<ResourceID> windowManager,
                               const std::function<bool(ResourceID client)>& clientExcluded);
 
-// Damage reported for a top-level window, in stream order, from a change that
-// left other programs' pixels in it on. When the window maps, the server
-// first reports damage of its own: of the map itself or, when the window was
-// watched only after it mapped, of the watch's start. Whatever reaches out of
-// the inside (the border the server paints) says nothing of the inside. All
-// else was painted by the window's program, or by the server painting the
-// window's background, and clears the cover where it lies.
-struct CoverWatch {
-    bool serverReportPending = false;
-};
-bool clearsCover(CoverWatch& watch, const Box& reported);
+// Whether damage to a covered area says its program painted there. Every
+// report carries the number of this connection's last request the server had
+// handled when it made the report. A window just mapped is asked to paint
+// again, from request `repaintAsked` on: what the server reported before
+// handling it says nothing (its own reports of the map, of the border, of a
+// watch begun after the map, and paints that the screen's copy may have
+// followed or not). Without such a request, any report after the change that
+// left the cover counts.
+bool clearsCover(unsigned long reportedAfterRequest, std::optional<unsigned long> repaintAsked);
 
 // Where window `index` lies in its top-level window's coordinates (outer
 // corner of the top-level at 0,0), border included.

@@ -185,28 +185,25 @@ TEST(WindowOwnershipGeometry, ACoveredWindowIsClippedByTheInsideOfEveryAncestor)
     EXPECT_TRUE(visibleBox(tree, 2).empty());
 }
 
-TEST(WindowOwnershipCover, TheServersOwnReportsAfterAMapNeverClearTheCover) {
-    // Reports for a 300x200 window, in stream order, as the server sends them.
-    const Box whole{0, 0, 300, 200}, withBorder{-3, -3, 306, 206}, corner{10, 10, 50, 50};
+TEST(WindowOwnershipCover, OnlyDamageReportedAfterTheRepaintRequestClearsAFreshlyMappedWindow) {
+    // A window mapped while the server had handled this connection's requests
+    // up to 40, watched from request 41 on, asked to paint again from 43 on.
     struct Case {
         std::string name;
-        bool justMapped;
-        std::vector<std::pair<Box, bool>> reports;  // and whether each clears
+        unsigned long reportedAfterRequest;
+        std::optional<unsigned long> repaintAsked;
+        bool clears;
     };
     const std::vector<Case> cases = {
-        {"no background, never painted: the map's report only", true, {{whole, false}}},
-        {"no background, painted in a corner", true, {{whole, false}, {corner, true}}},
-        {"a background painted by the server", true, {{whole, false}, {whole, true}}},
-        {"a border: the map and the border reach out of the inside", true,
-         {{withBorder, false}, {withBorder, false}, {withBorder, false}, {corner, true}}},
-        {"watched after the map: the watch's first report", true, {{whole, false}, {corner, true}}},
-        {"a child's last pixels: any paint after the change", false, {{corner, true}, {whole, true}}},
+        {"the server's report of the map itself, and of the border", 40, 43, false},
+        {"the server's report of the watch's start", 41, 43, false},
+        {"a paint the server handled before the request", 42, 43, false},
+        {"the background the server paints for the request", 43, 43, true},
+        {"the program's paint after the request exposed it", 47, 43, true},
+        {"a child's last pixels: any paint after the change", 40, std::nullopt, true},
     };
-    for (const Case& c : cases) {
-        CoverWatch watch{c.justMapped};
-        for (std::size_t i = 0; i < c.reports.size(); ++i)
-            EXPECT_EQ(clearsCover(watch, c.reports[i].first), c.reports[i].second) << c.name << ", report " << i;
-    }
+    for (const Case& c : cases)
+        EXPECT_EQ(clearsCover(c.reportedAfterRequest, c.repaintAsked), c.clears) << c.name;
 }
 
 }  // namespace
