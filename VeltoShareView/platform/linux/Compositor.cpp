@@ -108,7 +108,7 @@ bool Compositor::setUp() {
     if (trap.failed()) return false;
     // After the selection: a window made meanwhile is in the answer or
     // announced. An input-only window holds nothing to watch (refused, harmlessly).
-    for (Window window : childWindows(display_, root)) watchDamage(window);
+    for (Window window : childWindows(display_, root)) residues_.watch(window);
     judge_ = std::make_unique<ExclusionJudge>(*connection_, settings_.rule, clientMask);
     background_ = std::make_unique<DesktopBackground>(*connection_, area);
     background_->refresh();
@@ -161,18 +161,15 @@ void Compositor::handleEvent(const XEvent& event) {
         keepResidues();
     }
     const Window root = connection_->root();
-    if (event.type == CreateNotify && event.xcreatewindow.parent == root) watchDamage(event.xcreatewindow.window);
-    if (event.type == ReparentNotify && event.xreparent.parent == root) watchDamage(event.xreparent.window);
-    if (event.type == ReparentNotify && event.xreparent.event == root && event.xreparent.parent != root) {
-        if (const auto watched = damages_.find(event.xreparent.window); watched != damages_.end()) {
-            XDamageDestroy(display_, watched->second);
-            damages_.erase(watched);
-        }
+    if (event.type == CreateNotify && event.xcreatewindow.parent == root) residues_.watch(event.xcreatewindow.window);
+    if (event.type == ReparentNotify && event.xreparent.event == root) {
+        if (event.xreparent.parent == root)
+            residues_.watch(event.xreparent.window);
+        else
+            residues_.unwatch(event.xreparent.window);
     }
-    if (event.type == DestroyNotify) damages_.erase(event.xdestroywindow.window);  // went with the window
+    if (event.type == DestroyNotify) residues_.destroyed(event.xdestroywindow.window);
     if (event.type == MapNotify && event.xmap.event == root) {
-        // Watched before the map when the server had handled the watch's
-        // request by then (events carry the last request of ours handled).
         const Window window = event.xmap.window;
         residues_.mapped(window, privateAreaBeneath(window));
         mappedSinceJudgement_.insert(window);
@@ -220,31 +217,20 @@ void Compositor::keepResidues() {
         if (topLevel.covered != None) residues_.keep(topLevel.source.window, topLevel.covered, topLevel.source.border);
 }
 
-void Compositor::watchDamage(Window window) {
-    if (damages_.count(window) == 0) damages_[window] = XDamageCreate(display_, window, XDamageReportRawRectangles);
-}
-
 XserverRegion Compositor::privateAreaBeneath(Window window) {
     // What was judged private, wherever it lies (stacking aside), and each
     // window mapped since the judgement (not known yet), as it lies now.
     constexpr XRectangle everywhere{-16384, -16384, 65535, 65535};
-    const auto geometry = [&](Window of, XRectangle& box, unsigned int& border) {
-        Window rootReturn = None;
-        int x = 0, y = 0;
-        unsigned int width = 0, height = 0, depth = 0;
-        if (!XGetGeometry(display_, of, &rootReturn, &x, &y, &width, &height, &border, &depth)) return false;
-        box = {short(x), short(y), static_cast<unsigned short>(width + 2 * border),
-               static_cast<unsigned short>(height + 2 * border)};
-        return true;
-    };
+    XRectangle box{};
+    int border = 0;
+    if (!windowGeometry(display_, window, box, border)) return XFixesCreateRegion(display_, nullptr, 0);  // gone
+    const int insideX = box.x + border, insideY = box.y + border;
     std::vector<XRectangle> boxes;
     for (const Box& box : judge_->leftOut())
         boxes.push_back({short(box.x), short(box.y), static_cast<unsigned short>(box.width),
                          static_cast<unsigned short>(box.height)});
-    XRectangle box{};
-    unsigned int border = 0;
     for (Window other : mappedSinceJudgement_)
-        if (other != window) boxes.push_back(geometry(other, box, border) ? box : everywhere);
+        if (other != window) boxes.push_back(windowGeometry(display_, other, box, border) ? box : everywhere);
     const XserverRegion area = XFixesCreateRegion(display_, boxes.data(), int(boxes.size()));
     const auto add = [&](XserverRegion region, int x, int y) {
         XFixesTranslateRegion(display_, region, x, y);
@@ -257,8 +243,7 @@ XserverRegion Compositor::privateAreaBeneath(Window window) {
         if (const XserverRegion residue = residues_.of(source.window); residue != None)
             add(residue, source.x + source.border, source.y + source.border);
     }
-    if (!geometry(window, box, border)) box = {};  // gone: nothing of it shows
-    XFixesTranslateRegion(display_, area, -(box.x + int(border)), -(box.y + int(border)));
+    XFixesTranslateRegion(display_, area, -insideX, -insideY);
     return area;
 }
 

@@ -61,7 +61,6 @@ private:
     void drainEvents();
     void handleEvent(const XEvent& event);
     void pollPointer();
-    void watchDamage(Window window);
     void keepResidues();
     // Where other programs' windows could show beneath `window` when it
     // mapped, relative to its inside corner.
@@ -93,10 +92,6 @@ private:
     std::unique_ptr<ExclusionJudge> judge_;
     std::unique_ptr<DesktopBackground> background_;
     std::vector<TopLevel> topLevels_;     // bottom to top, painted
-    // Every child of the root, watched from its creation on: a window's
-    // program may paint right after it maps, before any judgement of it.
-    // Each change is reported with its area, in stream order.
-    std::map<Window, Damage> damages_;
     Residues residues_;
     std::set<Window> mappedSinceJudgement_;
 

@@ -13,6 +13,17 @@ XserverRegion Residues::regionOf(Window window) {
     return found->second;
 }
 
+void Residues::watch(Window window) {
+    if (damages_.count(window) == 0) damages_[window] = XDamageCreate(display_, window, XDamageReportRawRectangles);
+}
+
+void Residues::unwatch(Window window) {
+    const auto watched = damages_.find(window);
+    if (watched == damages_.end()) return;
+    XDamageDestroy(display_, watched->second);
+    damages_.erase(watched);
+}
+
 XserverRegion Residues::of(Window window) const {
     const auto found = regions_.find(window);
     return found != regions_.end() ? found->second : None;

@@ -20,6 +20,14 @@ public:
     Residues(const Residues&) = delete;
     Residues& operator=(const Residues&) = delete;
 
+    // Every child of the root is watched from its creation on (each change
+    // reported with its area, in stream order): its program may paint right
+    // after it maps, before any judgement of it.
+    void watch(Window window);
+    // No longer a child of the root.
+    void unwatch(Window window);
+    // Its watch went with it.
+    void destroyed(Window window) { damages_.erase(window); }
     // From the change on (in stream order), what `covered` (relative to the
     // outer corner) hides stays covered until painted anew.
     void keep(Window window, XserverRegion covered, int border);
@@ -36,6 +44,7 @@ private:
     XserverRegion regionOf(Window window);
 
     ::Display* display_;
+    std::map<Window, Damage> damages_;
     std::map<Window, XserverRegion> regions_;  // freed with the connection
     // Per window mapped and asked to paint again: the first request's number.
     std::map<Window, unsigned long> repaintAsked_;
