@@ -93,7 +93,7 @@ private:
     std::unique_ptr<DesktopBackground> background_;
     std::vector<TopLevel> topLevels_;     // bottom to top, painted
     Residues residues_;
-    std::set<Window> mappedSinceJudgement_;
+    std::set<Window> mappedSinceJudgement_;  // top-levels the last judgement did not know
 
     CursorPicture cursor_;
     int pointerX_ = -1, pointerY_ = -1;
