@@ -52,7 +52,7 @@ std::unique_ptr<Compositor> Compositor::open(Settings settings, std::string& rea
 
 Compositor::Compositor(std::unique_ptr<XConnection> connection, Settings settings)
     : connection_(std::move(connection)), display_(connection_->display()),
-      settings_(std::move(settings)), cursor_(display_) {}
+      settings_(std::move(settings)), residues_(display_), cursor_(display_) {}
 
 Compositor::~Compositor() {
     // The judge and the background go before the connection they use; closing
@@ -106,6 +106,9 @@ bool Compositor::setUp() {
         XRenderSetPictureFilter(display_, scratchPicture_, FilterBilinear, nullptr, 0);
     }
     if (trap.failed()) return false;
+    // After the selection: a window made meanwhile is in the answer or
+    // announced. An input-only window holds nothing to watch (refused, harmlessly).
+    for (Window window : childWindows(display_, root)) residues_.watch(window);
     judge_ = std::make_unique<ExclusionJudge>(*connection_, settings_.rule, clientMask);
     background_ = std::make_unique<DesktopBackground>(*connection_, area);
     background_->refresh();
@@ -124,17 +127,12 @@ void Compositor::drainEvents() {
 void Compositor::handleEvent(const XEvent& event) {
     if (event.type == damageEventBase_ + XDamageNotify) {
         const auto& damage = reinterpret_cast<const XDamageNotifyEvent&>(event);
-        const auto watched = damages_.find(damage.drawable);
-        const auto residue = residues_.find(damage.drawable);
-        if (residue != residues_.end() && watched != damages_.end() && watched->second.rectangles) {
-            // Painted anew after the covered window went: no longer its last pixels.
-            XRectangle area = damage.area;
-            const XserverRegion painted = XFixesCreateRegion(display_, &area, 1);
-            XFixesSubtractRegion(display_, residue->second, residue->second, painted);
-            XFixesDestroyRegion(display_, painted);
-        }
+        residues_.painted(damage);
         XDamageSubtract(display_, damage.damage, None, None);
-        pictureChanged_ = true;
+        // A window left out changes nothing in the picture.
+        if (std::any_of(topLevels_.begin(), topLevels_.end(),
+                        [&](const TopLevel& topLevel) { return topLevel.source.window == damage.drawable; }))
+            pictureChanged_ = true;
         return;
     }
     if (event.type == fixesEventBase_ + XFixesCursorNotify) {
@@ -162,14 +160,24 @@ void Compositor::handleEvent(const XEvent& event) {
         nestedChange_ = true;
         keepResidues();
     }
-    if (event.type == DestroyNotify) damages_.erase(event.xdestroywindow.window);  // went with the window
+    const Window root = connection_->root();
+    if (event.type == CreateNotify && event.xcreatewindow.parent == root) residues_.watch(event.xcreatewindow.window);
+    if (event.type == ReparentNotify && event.xreparent.event == root) {
+        if (event.xreparent.parent == root)
+            residues_.watch(event.xreparent.window);
+        else
+            residues_.unwatch(event.xreparent.window);
+    }
+    if (event.type == DestroyNotify) residues_.destroyed(event.xdestroywindow.window);
+    if (event.type == MapNotify && event.xmap.event == root) {
+        const Window window = event.xmap.window;
+        residues_.mapped(window, privateAreaBeneath(window));
+        mappedSinceJudgement_.insert(window);
+    }
     // An unmapped window's pixmap goes; a new one is painted anew when it maps.
     if (event.type == DestroyNotify || event.type == UnmapNotify) {
         const Window window = event.type == DestroyNotify ? event.xdestroywindow.window : event.xunmap.window;
-        if (const auto residue = residues_.find(window); residue != residues_.end()) {
-            XFixesDestroyRegion(display_, residue->second);
-            residues_.erase(residue);
-        }
+        residues_.forget(window);
     }
 }
 
@@ -212,21 +220,44 @@ void Compositor::keepResidues() {
     // server reported in between, when it painted the parent's background.
     if (residuesKept_) return;
     residuesKept_ = true;
+    for (const TopLevel& topLevel : topLevels_)
+        if (topLevel.covered != None) residues_.keep(topLevel.source.window, topLevel.covered, topLevel.source.border);
+}
+
+XserverRegion Compositor::privateAreaBeneath(Window window) {
+    // What was judged private, wherever it lies (stacking aside), and each
+    // window mapped since the judgement (not known yet), as it lies now.
+    constexpr XRectangle everywhere{-16384, -16384, 65535, 65535};
+    XRectangle box{};
+    int border = 0;
+    if (!windowGeometry(display_, window, box, border)) return XFixesCreateRegion(display_, nullptr, 0);  // gone
+    const int insideX = box.x + border, insideY = box.y + border;
+    std::vector<XRectangle> boxes;
+    for (const Box& box : judge_->leftOut())
+        boxes.push_back({short(box.x), short(box.y), static_cast<unsigned short>(box.width),
+                         static_cast<unsigned short>(box.height)});
+    for (Window other : mappedSinceJudgement_)
+        if (other != window) boxes.push_back(windowGeometry(display_, other, box, border) ? box : everywhere);
+    const XserverRegion area = XFixesCreateRegion(display_, boxes.data(), int(boxes.size()));
+    const auto add = [&](XserverRegion region, int x, int y) {
+        XFixesTranslateRegion(display_, region, x, y);
+        XFixesUnionRegion(display_, area, area, region);
+        XFixesTranslateRegion(display_, region, -x, -y);
+    };
     for (const TopLevel& topLevel : topLevels_) {
-        if (topLevel.covered == None) continue;
-        auto residue = residues_.find(topLevel.source.window);
-        if (residue == residues_.end())
-            residue = residues_.emplace(topLevel.source.window, XFixesCreateRegion(display_, nullptr, 0)).first;
-        const int border = topLevel.source.border;
-        XFixesTranslateRegion(display_, topLevel.covered, -border, -border);
-        XFixesUnionRegion(display_, residue->second, residue->second, topLevel.covered);
-        XFixesTranslateRegion(display_, topLevel.covered, border, border);
+        const PaintableWindow& source = topLevel.source;
+        if (topLevel.covered != None) add(topLevel.covered, source.x, source.y);
+        if (const XserverRegion residue = residues_.of(source.window); residue != None)
+            add(residue, source.x + source.border, source.y + source.border);
     }
+    XFixesTranslateRegion(display_, area, -insideX, -insideY);
+    return area;
 }
 
 void Compositor::rebuildScene() {
     releaseScene();
     residuesKept_ = false;
+    mappedSinceJudgement_.clear();
     std::vector<TopLevel> prepared;
     {
         ErrorTrap trap(*connection_);
@@ -245,25 +276,7 @@ void Compositor::rebuildScene() {
             std::erase_if(prepared, [](const TopLevel& topLevel) { return topLevel.picture == None; });
         }
     }
-    std::map<Window, WatchedDamage> stillThere;
-    for (TopLevel& topLevel : prepared) {
-        const Window id = topLevel.source.window;
-        // Each change as its own rectangle where covered windows may leave
-        // residues; elsewhere one report until the next frame is enough.
-        const bool rectangles = topLevel.covered != None || residues_.count(id) > 0;
-        if (auto known = damages_.find(id); known != damages_.end() && known->second.rectangles == rectangles) {
-            stillThere.insert(*known);
-            damages_.erase(known);
-        } else {
-            stillThere[id] = {XDamageCreate(display_, id,
-                                            rectangles ? XDamageReportRawRectangles : XDamageReportNonEmpty),
-                              rectangles};
-        }
-    }
     topLevels_ = std::move(prepared);
-    // Windows that went away or are no longer painted: their changes no longer matter.
-    for (const auto& [window, watched] : damages_) XDamageDestroy(display_, watched.damage);
-    damages_ = std::move(stillThere);
 }
 
 bool Compositor::prepare(TopLevel& topLevel) {
@@ -341,9 +354,8 @@ void Compositor::paint(Picture target) {
             XFixesSetPictureClipRegion(display_, target, x + source.border, y + source.border, topLevel.shape);
         XRenderComposite(display_, topLevel.opaque ? PictOpSrc : PictOpOver, topLevel.picture, None, target, 0, 0,
                          0, 0, x, y, unsigned(source.width), unsigned(source.height));
-        const auto residue = residues_.find(source.window);
         for (const auto& [region, offset] : {std::pair{topLevel.covered, 0},
-                                             std::pair{residue != residues_.end() ? residue->second : None,
+                                             std::pair{residues_.of(source.window),
                                                        source.border}}) {
             if (region == None) continue;
             XFixesSetPictureClipRegion(display_, target, x + offset, y + offset, region);

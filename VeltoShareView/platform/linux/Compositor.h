@@ -4,6 +4,7 @@
 #include "CursorPicture.h"
 #include "DesktopBackground.h"
 #include "ExclusionJudge.h"
+#include "Residues.h"
 #include "ShareableContentX11.h"
 #include "XConnection.h"
 
@@ -12,6 +13,7 @@
 #include <X11/extensions/Xrender.h>
 
 #include <map>
+#include <set>
 #include <vector>
 
 namespace velto::x11 {
@@ -60,6 +62,9 @@ private:
     void handleEvent(const XEvent& event);
     void pollPointer();
     void keepResidues();
+    // Where other programs' windows could show beneath `window` when it
+    // mapped, relative to its inside corner.
+    XserverRegion privateAreaBeneath(Window window);
     void rebuildScene();
     // Names the pixmap and makes the pictures and regions, unchecked; false
     // when the window's visual has no picture format.
@@ -87,14 +92,8 @@ private:
     std::unique_ptr<ExclusionJudge> judge_;
     std::unique_ptr<DesktopBackground> background_;
     std::vector<TopLevel> topLevels_;     // bottom to top, painted
-    struct WatchedDamage {
-        Damage damage = None;
-        bool rectangles = false;  // every change reported with its area, in stream order
-    };
-    std::map<Window, WatchedDamage> damages_;
-    // Per top-level window: where a covered window was and its program has
-    // not painted since (relative to the inside corner).
-    std::map<Window, XserverRegion> residues_;
+    Residues residues_;
+    std::set<Window> mappedSinceJudgement_;  // top-levels the last judgement did not know
 
     CursorPicture cursor_;
     int pointerX_ = -1, pointerY_ = -1;

@@ -197,16 +197,26 @@ std::vector<PaintableWindow> ExclusionJudge::judge() {
     Walk walk;
     std::vector<Candidate> candidates = topLevels(walk);
     descend(candidates, walk);
+    leftOut_.clear();
+    const auto leaveOut = [&](const PaintableWindow& window) {
+        leftOut_.push_back({window.x, window.y, window.width, window.height});
+    };
     // A top-level window that cannot be judged completely (it vanished, a
     // query failed) is not painted.
-    std::erase_if(candidates, [](const Candidate& candidate) { return candidate.failed; });
+    std::erase_if(candidates, [&](const Candidate& candidate) {
+        if (candidate.failed) leaveOut(candidate.window);
+        return candidate.failed;
+    });
     const std::set<ResourceID> excluded = excludedClients(walk);
     const auto clientExcluded = [&](ResourceID client) { return excluded.count(client) > 0; };
 
     std::vector<PaintableWindow> result;
     for (Candidate& candidate : candidates) {
         const TopLevelVerdict verdict = judgeTopLevel(candidate.tree, windowManager, clientExcluded);
-        if (verdict.leftOut) continue;
+        if (verdict.leftOut) {
+            leaveOut(candidate.window);
+            continue;
+        }
         for (int index : verdict.covered) {
             const WindowFacts& window = candidate.tree[std::size_t(index)];
             const Box box = visibleBox(candidate.tree, index);

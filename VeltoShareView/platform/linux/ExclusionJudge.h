@@ -45,6 +45,9 @@ public:
     // made meanwhile goes unheard. A top-level window that cannot be judged
     // completely (it vanished, a query failed) is not among the result.
     std::vector<PaintableWindow> judge();
+    // The outer boxes (root coordinates) of the viewable top-level windows
+    // the last judgement left out, or could not judge.
+    const std::vector<Box>& leftOut() const { return leftOut_; }
 
 private:
     struct Walk;
@@ -73,6 +76,7 @@ private:
     // window of the client is destroyed (the client may be closing, and its
     // range may then go to another) and for every client not seen in a walk.
     std::map<ResourceID, std::optional<std::int32_t>> processByClient_;
+    std::vector<Box> leftOut_;
 };
 
 }  // namespace velto::x11

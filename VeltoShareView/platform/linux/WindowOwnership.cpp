@@ -119,6 +119,10 @@ TopLevelVerdict judgeTopLevel(const std::vector<WindowFacts>& tree, std::optiona
     return verdict;
 }
 
+bool clearsCover(unsigned long reportedAfterRequest, std::optional<unsigned long> repaintAsked) {
+    return !repaintAsked || reportedAfterRequest >= *repaintAsked;
+}
+
 Box outerBox(const std::vector<WindowFacts>& tree, int index) {
     int x = 0, y = 0;
     outerCorner(tree, index, x, y);

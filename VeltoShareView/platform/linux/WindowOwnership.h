@@ -87,6 +87,16 @@ struct TopLevelVerdict {
 TopLevelVerdict judgeTopLevel(const std::vector<WindowFacts>& tree, std::optional<ResourceID> windowManager,
                               const std::function<bool(ResourceID client)>& clientExcluded);
 
+// Whether damage to a covered area says its program painted there. Every
+// report carries the number of this connection's last request the server had
+// handled when it made the report. A window just mapped is asked to paint
+// again, from request `repaintAsked` on: what the server reported before
+// handling it says nothing (its own reports of the map, of the border, of a
+// watch begun after the map, and paints that the screen's copy may have
+// followed or not). Without such a request, any report after the change that
+// left the cover counts.
+bool clearsCover(unsigned long reportedAfterRequest, std::optional<unsigned long> repaintAsked);
+
 // Where window `index` lies in its top-level window's coordinates (outer
 // corner of the top-level at 0,0), border included.
 Box outerBox(const std::vector<WindowFacts>& tree, int index);

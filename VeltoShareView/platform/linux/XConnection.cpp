@@ -116,4 +116,15 @@ std::vector<Window> childWindows(::Display* display, Window window) {
     return result;
 }
 
+bool windowGeometry(::Display* display, Window window, XRectangle& outer, int& border) {
+    Window rootReturn = None;
+    int x = 0, y = 0;
+    unsigned int width = 0, height = 0, borderWidth = 0, depth = 0;
+    if (!XGetGeometry(display, window, &rootReturn, &x, &y, &width, &height, &borderWidth, &depth)) return false;
+    outer = {short(x), short(y), static_cast<unsigned short>(width + 2 * borderWidth),
+             static_cast<unsigned short>(height + 2 * borderWidth)};
+    border = int(borderWidth);
+    return true;
+}
+
 }  // namespace velto::x11

@@ -61,6 +61,9 @@ private:
 
 // The children of `window`, bottom-most first; empty when it is gone.
 std::vector<Window> childWindows(::Display* display, Window window);
+// The outer box of `window` in its parent's coordinates, and its border;
+// false when it is gone.
+bool windowGeometry(::Display* display, Window window, XRectangle& outer, int& border);
 
 // Why the extensions the share view relies on are not all there, or nothing.
 std::optional<std::string> missingExtension(::Display* display);

@@ -185,5 +185,26 @@ TEST(WindowOwnershipGeometry, ACoveredWindowIsClippedByTheInsideOfEveryAncestor)
     EXPECT_TRUE(visibleBox(tree, 2).empty());
 }
 
+TEST(WindowOwnershipCover, OnlyDamageReportedAfterTheRepaintRequestClearsAFreshlyMappedWindow) {
+    // A window mapped while the server had handled this connection's requests
+    // up to 40, watched from request 41 on, asked to paint again from 43 on.
+    struct Case {
+        std::string name;
+        unsigned long reportedAfterRequest;
+        std::optional<unsigned long> repaintAsked;
+        bool clears;
+    };
+    const std::vector<Case> cases = {
+        {"the server's report of the map itself, and of the border", 40, 43, false},
+        {"the server's report of the watch's start", 41, 43, false},
+        {"a paint the server handled before the request", 42, 43, false},
+        {"the background the server paints for the request", 43, 43, true},
+        {"the program's paint after the request exposed it", 47, 43, true},
+        {"a child's last pixels: any paint after the change", 40, std::nullopt, true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(clearsCover(c.reportedAfterRequest, c.repaintAsked), c.clears) << c.name;
+}
+
 }  // namespace
 }  // namespace velto::x11
