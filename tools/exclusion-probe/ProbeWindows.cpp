@@ -138,15 +138,6 @@ Window topLevelOf(::Display* display, Window window) {
     }
 }
 
-std::vector<Window> childrenOf(::Display* display, Window window) {
-    Window root = None, parent = None;
-    Window* children = nullptr;
-    unsigned int count = 0;
-    if (!XQueryTree(display, window, &root, &parent, &children, &count)) return {};
-    std::vector<Window> result(children, children + count);
-    if (children) XFree(children);
-    return result;
-}
 
 XID clientBase(::Display* display, XID resource) {
     int count = 0;

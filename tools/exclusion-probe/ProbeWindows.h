@@ -61,8 +61,7 @@ bool nearDesktopEdge(int x, int y, int margin);
 // window manager), and where it lies.
 Window topLevelOf(::Display* display, Window window);
 
-// The window's children, bottom first.
-std::vector<Window> childrenOf(::Display* display, Window window);
+using standin::childrenOf;
 
 // The client-ID base of the X connection that created `resource`.
 XID clientBase(::Display* display, XID resource);

@@ -10,7 +10,6 @@
 #include <vector>
 
 namespace standin {
-namespace {
 
 std::vector<Window> childrenOf(::Display* display, Window window) {
     Window root = None, parent = None;
@@ -21,6 +20,8 @@ std::vector<Window> childrenOf(::Display* display, Window window) {
     if (list) XFree(list);
     return result;
 }
+
+namespace {
 
 std::optional<pid_t> processOf(::Display* display, Window window) {
     XResClientIdSpec clientId{window, XRES_CLIENT_ID_PID_MASK};

@@ -29,6 +29,9 @@ inline constexpr int ordinaryBarCount = 4;
 
 std::optional<Monitor> firstMonitor(::Display* display);
 
+// The children of a window, bottom-most first; none when it is gone.
+std::vector<Window> childrenOf(::Display* display, Window window);
+
 // A window of another program (this stand-in's own process): vertical bars.
 Window openOrdinaryWindow(::Display* display, const Area& area);
 // One of the main application's private windows: one solid colour.
