@@ -38,10 +38,4 @@ void CursorPicture::refresh() {
     XFree(image);
 }
 
-void CursorPicture::paint(Picture target, int x, int y) const {
-    if (picture_ == None) return;
-    XRenderComposite(display_, PictOpOver, picture_, None, target, 0, 0, 0, 0, x - hotX_, y - hotY_,
-                     unsigned(width_), unsigned(height_));
-}
-
 }  // namespace velto::x11

@@ -2,6 +2,8 @@
 // The pointer's current image as a RENDER picture, drawn over each frame
 // where the pointer is.
 
+#include "Box.h"
+
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrender.h>
 
@@ -15,8 +17,10 @@ public:
 
     // Fetches the image the server shows now.
     void refresh();
-    // Draws it with its hot spot at (x, y) of the target.
-    void paint(Picture target, int x, int y) const;
+    // None before the first image, or when the pointer has none.
+    Picture picture() const { return picture_; }
+    // Where the image lies with its hot spot at (x, y).
+    Box boxAt(int x, int y) const { return {x - hotX_, y - hotY_, width_, height_}; }
 
 private:
     ::Display* display_;

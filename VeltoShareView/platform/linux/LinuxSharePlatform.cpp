@@ -148,7 +148,7 @@ public:
 
     std::shared_ptr<VideoView> makeVideoView(const Rect&) override {
         // The view takes its size from the window it is installed in.
-        return std::make_shared<LinuxVideoView>();
+        return std::make_shared<LinuxVideoView>(shownSize_);
     }
 
     std::shared_ptr<Label> makeWrappingLabel(const std::string& text) override {
@@ -182,10 +182,13 @@ public:
     std::shared_ptr<CaptureStream> makeStream(const ContentFilter& filter,
                                               const StreamConfiguration& configuration,
                                               std::weak_ptr<StreamDelegate> delegate) override {
-        return std::make_shared<x11::X11CaptureStream>(filter, configuration, std::move(delegate));
+        return std::make_shared<x11::X11CaptureStream>(filter, configuration, std::move(delegate), shownSize_);
     }
 
 private:
+    // The window tells the capture at what size it shows the frames.
+    const std::shared_ptr<x11::ShownSize> shownSize_ = std::make_shared<x11::ShownSize>();
+
     // A termination signal, or the window's X connection lost: the share view
     // ends as when its window is closed.
     void endFromOutside() {

@@ -22,7 +22,7 @@ void FramePresenter::enqueueSampleBuffer(const SampleBufferRef& buffer) {
     auto frame = std::dynamic_pointer_cast<x11::CapturedFrame>(buffer);
     if (!frame || !frame->isValid()) return;
     shown_ = std::move(frame);
-    repaint();
+    present(paintedSequence_ != 0 && shown_->sequence() == paintedSequence_ + 1);
 }
 
 void FramePresenter::flushAndRemoveImage() {
@@ -43,6 +43,7 @@ bool FramePresenter::ensureTarget() {
     ::Display* display = connection_->display();
     if (targetPicture_ != None) XRenderFreePicture(display, targetPicture_);
     targetPicture_ = None;
+    paintedSequence_ = 0;
     XWindowAttributes attributes{};
     if (XGetWindowAttributes(display, window, &attributes) == 0) return false;
     XRenderPictFormat* format = XRenderFindVisualFormat(display, attributes.visual);
@@ -52,13 +53,20 @@ bool FramePresenter::ensureTarget() {
     return true;
 }
 
-void FramePresenter::repaint() {
+void FramePresenter::present(bool followsPainted) {
+    const QSize pixels = surface_.size() * surface_.devicePixelRatio();
+    const x11::PixelSize size{pixels.width(), pixels.height()};
+    // The capture paints its frames at the size they are shown at.
+    if (shownSize_) shownSize_->set(size);
     if (!ensureTarget()) return;
-    const QSize size = surface_.size() * surface_.devicePixelRatio();
-    if (shown_)
-        paintFrame(*shown_->pixmap(), size.width(), size.height());
-    else
-        paintBlack(size.width(), size.height());
+    if (shown_) {
+        paintFrame(*shown_, size, followsPainted && size == paintedSize_);
+        paintedSequence_ = shown_->sequence();
+    } else {
+        paintBlack(size.width, size.height);
+        paintedSequence_ = 0;
+    }
+    paintedSize_ = size;
     // Waiting for the server here keeps the capture from drawing into a
     // pixmap before this composite has read it.
     XSync(connection_->display(), False);
@@ -72,43 +80,57 @@ void FramePresenter::paintBlack(int width, int height) {
                          static_cast<unsigned>(width), static_cast<unsigned>(height));
 }
 
-void FramePresenter::paintFrame(const x11::FramePixmap& frame, int width, int height) {
+void FramePresenter::paintFrame(const x11::CapturedFrame& frame, x11::PixelSize window, bool changedOnly) {
     ::Display* display = connection_->display();
-    if (frame.width <= 0 || frame.height <= 0 || width <= 0 || height <= 0) return;
-    const double scale = std::min(double(width) / frame.width, double(height) / frame.height);
-    const int fittedWidth = std::max(1, int(frame.width * scale + 0.5));
-    const int fittedHeight = std::max(1, int(frame.height * scale + 0.5));
-    const int left = (width - fittedWidth) / 2;
-    const int top = (height - fittedHeight) / 2;
-
-    const XRenderColor black{0, 0, 0, 0xffff};
-    const XRectangle bars[] = {
-        {0, 0, static_cast<unsigned short>(width), static_cast<unsigned short>(top)},
-        {0, static_cast<short>(top + fittedHeight), static_cast<unsigned short>(width),
-         static_cast<unsigned short>(height - top - fittedHeight)},
-        {0, static_cast<short>(top), static_cast<unsigned short>(left),
-         static_cast<unsigned short>(fittedHeight)},
-        {static_cast<short>(left + fittedWidth), static_cast<short>(top),
-         static_cast<unsigned short>(width - left - fittedWidth),
-         static_cast<unsigned short>(fittedHeight)},
-    };
-    XRenderFillRectangles(display, PictOpSrc, targetPicture_, &black, bars, 4);
+    const x11::FramePixmap& pixmap = *frame.pixmap();
+    const x11::Placement place = x11::placeFrame({pixmap.width, pixmap.height}, window);
+    if (place.width <= 0 || place.height <= 0) return;
+    // Frames come at the window's size: only a resize in flight scales.
+    changedOnly = changedOnly && !place.scaled && !frame.changed().everything;
+    if (changedOnly) {
+        std::vector<XRectangle> rectangles;
+        for (const x11::Box& box : frame.changed().boxes)
+            rectangles.push_back({short(box.x), short(box.y), static_cast<unsigned short>(box.width),
+                                  static_cast<unsigned short>(box.height)});
+        if (rectangles.empty()) return;
+        XRenderSetPictureClipRectangles(display, targetPicture_, place.left, place.top, rectangles.data(),
+                                        int(rectangles.size()));
+    } else {
+        const XRenderColor black{0, 0, 0, 0xffff};
+        const int right = place.left + place.width, bottom = place.top + place.height;
+        const XRectangle bars[] = {
+            {0, 0, static_cast<unsigned short>(window.width), static_cast<unsigned short>(place.top)},
+            {0, static_cast<short>(bottom), static_cast<unsigned short>(window.width),
+             static_cast<unsigned short>(window.height - bottom)},
+            {0, static_cast<short>(place.top), static_cast<unsigned short>(place.left),
+             static_cast<unsigned short>(place.height)},
+            {static_cast<short>(right), static_cast<short>(place.top),
+             static_cast<unsigned short>(window.width - right), static_cast<unsigned short>(place.height)},
+        };
+        XRenderFillRectangles(display, PictOpSrc, targetPicture_, &black, bars, 4);
+    }
 
     XRenderPictFormat* format = XRenderFindStandardFormat(display, PictStandardRGB24);
-    const Picture source = XRenderCreatePicture(display, frame.pixmap, format, 0, nullptr);
-    const double inverse = 1.0 / scale;
-    XTransform transform{{{XDoubleToFixed(inverse), 0, 0},
-                          {0, XDoubleToFixed(inverse), 0},
-                          {0, 0, XDoubleToFixed(1.0)}}};
-    XRenderSetPictureTransform(display, source, &transform);
-    if (scale != 1.0) XRenderSetPictureFilter(display, source, FilterBilinear, nullptr, 0);
-    XRenderComposite(display, PictOpSrc, source, None, targetPicture_, 0, 0, 0, 0, left, top,
-                     static_cast<unsigned>(fittedWidth), static_cast<unsigned>(fittedHeight));
+    const Picture source = XRenderCreatePicture(display, pixmap.pixmap, format, 0, nullptr);
+    if (place.scaled) {
+        XTransform transform{{{XDoubleToFixed(double(pixmap.width) / place.width), 0, 0},
+                              {0, XDoubleToFixed(double(pixmap.height) / place.height), 0},
+                              {0, 0, XDoubleToFixed(1.0)}}};
+        XRenderSetPictureTransform(display, source, &transform);
+        XRenderSetPictureFilter(display, source, FilterBilinear, nullptr, 0);
+    }
+    XRenderComposite(display, PictOpSrc, source, None, targetPicture_, 0, 0, 0, 0, place.left, place.top,
+                     static_cast<unsigned>(place.width), static_cast<unsigned>(place.height));
     XRenderFreePicture(display, source);
+    if (changedOnly) {
+        XRenderPictureAttributes noClip{};
+        noClip.clip_mask = None;
+        XRenderChangePicture(display, targetPicture_, CPClipMask, &noClip);
+    }
 }
 
 // ---------------------------------------------------------------- surface
-VideoSurface::VideoSurface() {
+VideoSurface::VideoSurface(std::shared_ptr<x11::ShownSize> shownSize) : presenter_(*this, std::move(shownSize)) {
     // A native window that Qt never paints: the presenter draws into it.
     setAttribute(Qt::WA_NativeWindow);
     setAttribute(Qt::WA_PaintOnScreen);
@@ -151,7 +173,8 @@ void VideoSurface::layoutLabel() {
 }
 
 // ---------------------------------------------------------------- view
-LinuxVideoView::LinuxVideoView() : surface_(new VideoSurface) {}
+LinuxVideoView::LinuxVideoView(std::shared_ptr<x11::ShownSize> shownSize)
+    : surface_(new VideoSurface(std::move(shownSize))) {}
 
 LinuxVideoView::~LinuxVideoView() {
     if (surface_ && surface_->parent() == nullptr) surface_->deleteLater();

@@ -9,6 +9,7 @@
 
 #include "CapturedFrame.h"
 #include "SharePlatform.h"
+#include "ShownSize.h"
 #include "XConnection.h"
 
 #include <X11/extensions/Xrender.h>
@@ -19,7 +20,8 @@ namespace velto::shareview::linux_platform {
 // ratio kept on black, from a connection of its own.
 class FramePresenter final : public DisplayLayer {
 public:
-    explicit FramePresenter(QWidget& surface) : surface_(surface) {}
+    FramePresenter(QWidget& surface, std::shared_ptr<x11::ShownSize> shownSize)
+        : surface_(surface), shownSize_(std::move(shownSize)) {}
     ~FramePresenter() override;
 
     LayerStatus status() const override { return status_; }
@@ -28,24 +30,31 @@ public:
     void flushAndRemoveImage() override;
 
     // Paints the window again, e.g. after it was exposed or resized.
-    void repaint();
+    void repaint() { present(false); }
 
 private:
+    // `followsPainted`: the frame on show is the successor of the one the
+    // window shows, so only what changed between them needs copying.
+    void present(bool followsPainted);
     bool ensureTarget();
     void paintBlack(int width, int height);
-    void paintFrame(const x11::FramePixmap& frame, int width, int height);
+    void paintFrame(const x11::CapturedFrame& frame, x11::PixelSize window, bool changedOnly);
 
     QWidget& surface_;
+    const std::shared_ptr<x11::ShownSize> shownSize_;
     std::unique_ptr<x11::XConnection> connection_;
     ::Window target_ = None;
     Picture targetPicture_ = None;
     std::shared_ptr<x11::CapturedFrame> shown_;
+    // What the window shows: the frame's number (0: none) at the window's size.
+    std::uint64_t paintedSequence_ = 0;
+    x11::PixelSize paintedSize_;
     LayerStatus status_ = LayerStatus::unknown;
 };
 
 class VideoSurface final : public QWidget {
 public:
-    VideoSurface();
+    explicit VideoSurface(std::shared_ptr<x11::ShownSize> shownSize);
     FramePresenter& presenter() { return presenter_; }
     void placeLabel(QLabel* label, const LabelStyle& style);
     void layoutLabel();
@@ -56,14 +65,14 @@ protected:
     void resizeEvent(QResizeEvent*) override;
 
 private:
-    FramePresenter presenter_{*this};
+    FramePresenter presenter_;
     QPointer<QLabel> label_;
     LabelStyle labelStyle_;
 };
 
 class LinuxVideoView final : public VideoView {
 public:
-    LinuxVideoView();
+    explicit LinuxVideoView(std::shared_ptr<x11::ShownSize> shownSize);
     ~LinuxVideoView() override;
     DisplayLayer& video() override { return surface_->presenter(); }
     VideoSurface* surface() const { return surface_; }

@@ -5,6 +5,7 @@
 // that embeds another program's window, and what of a top-level window must
 // stay out of the picture. ExclusionJudge gathers the records from the server.
 
+#include "Box.h"
 #include "SharePlatform.h"
 
 #include <cstdint>
@@ -59,12 +60,6 @@ struct WindowFacts {
     bool hasWMState = false;  // ICCCM: a client window the window manager manages
     bool overrideRedirect = false;
     int x = 0, y = 0, width = 0, height = 0, border = 0;
-};
-
-struct Box {
-    int x = 0, y = 0, width = 0, height = 0;
-    bool empty() const { return width <= 0 || height <= 0; }
-    bool operator==(const Box&) const = default;
 };
 
 // Whether a top-level window is a window manager's frame: made by the

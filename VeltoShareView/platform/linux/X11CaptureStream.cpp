@@ -2,6 +2,10 @@
 
 #include "Compositor.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <chrono>
 
 namespace velto::x11 {
@@ -28,17 +32,17 @@ std::chrono::nanoseconds frameInterval(const StreamConfiguration& configuration)
     return std::chrono::nanoseconds(std::int64_t(std::max(seconds, 1.0 / 240) * 1e9));
 }
 
-// While the screen stands still the pointer is still looked at, but less often.
-constexpr auto restingInterval = std::chrono::milliseconds(100);
-constexpr int ticksBeforeResting = 30;
+// Without pointer motion events, how often the pointer is looked at.
+constexpr int pointerLookMilliseconds = 100;
 
 }  // namespace
 
 X11CaptureStream::X11CaptureStream(ContentFilter filter, StreamConfiguration configuration,
-                                   std::weak_ptr<StreamDelegate> delegate)
-    : filter_(std::move(filter)), configuration_(configuration), delegate_(std::move(delegate)) {}
+                                   std::weak_ptr<StreamDelegate> delegate, std::shared_ptr<ShownSize> shown)
+    : filter_(std::move(filter)), configuration_(configuration), delegate_(std::move(delegate)),
+      shown_(std::move(shown)) {}
 
-X11CaptureStream::~X11CaptureStream() { stopTicker(); }
+X11CaptureStream::~X11CaptureStream() { stopWaiter(); }
 
 std::optional<CaptureError> X11CaptureStream::addStreamOutput(std::weak_ptr<StreamOutput> output,
                                                               StreamOutputType type,
@@ -77,29 +81,31 @@ std::optional<CaptureError> X11CaptureStream::begin() {
     std::string reason;
     compositor_ = Compositor::open(settingsFor(filter_, configuration_), reason);
     if (!compositor_) return CaptureError{reason};
-    startTicker();
+    connectionNumber_ = compositor_->connectionNumber();
+    pointerLookedAt_ = configuration_.showsCursor && !compositor_->hearsPointerMotion();
+    startWaiter();
     return std::nullopt;
 }
 
 void X11CaptureStream::end() {
-    stopTicker();
+    stopWaiter();
     compositor_.reset();
 }
 
 void X11CaptureStream::tick() {
-    tickQueued_ = false;
     if (!compositor_) return;
-    auto frame = compositor_->nextFrame();
+    auto frame = compositor_->nextFrame(shown_ ? shown_->get() : PixelSize{});
     if (compositor_->broken()) {
         stopWithError("The connection to the X server was lost.");
         return;
     }
-    if (!frame) {
-        if (++idleTicks_ >= ticksBeforeResting) resting_ = true;
-        return;
+    {
+        std::lock_guard lock(waiterMutex_);
+        tickQueued_ = false;
+        changePending_ = compositor_->changePending();
     }
-    idleTicks_ = 0;
-    resting_ = false;
+    tickDone_.notify_one();
+    if (!frame) return;
     if (auto output = output_.lock())
         output->streamDidOutputSampleBuffer(*this, std::move(frame), StreamOutputType::screen);
 }
@@ -110,40 +116,64 @@ void X11CaptureStream::stopWithError(const std::string& description) {
 }
 
 // ---------------------------------------------------------------- pacing
-void X11CaptureStream::startTicker() {
+void X11CaptureStream::startWaiter() {
     {
-        std::lock_guard lock(tickerMutex_);
-        tickerStopping_ = false;
+        std::lock_guard lock(waiterMutex_);
+        stopping_ = false;
+        tickQueued_ = false;
+        changePending_ = true;
     }
+    stopWake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     // The thread holds no strong reference: the stream may go at any time.
-    ticker_ = std::thread([this, weak = weak_from_this(), queue = queue_,
-                           interval = frameInterval(configuration_)] {
-        auto next = std::chrono::steady_clock::now();
-        std::unique_lock lock(tickerMutex_);
-        for (;;) {
-            next += resting_ ? std::max<std::chrono::nanoseconds>(interval, restingInterval) : interval;
-            if (tickerWake_.wait_until(lock, next, [this] { return tickerStopping_; })) return;
-            const auto now = std::chrono::steady_clock::now();
-            if (next < now) next = now;  // fell behind: do not burst to catch up
-            if (tickQueued_.exchange(true)) continue;
-            queue->async([weak] {
-                if (auto self = weak.lock()) self->tick();
-            });
-        }
-    });
+    waiter_ = std::thread([this] { wait(); });
 }
 
-void X11CaptureStream::stopTicker() {
-    if (!ticker_.joinable()) return;
-    {
-        std::lock_guard lock(tickerMutex_);
-        tickerStopping_ = true;
+void X11CaptureStream::wait() {
+    using Clock = std::chrono::steady_clock;
+    const auto interval = frameInterval(configuration_);
+    const std::weak_ptr<X11CaptureStream> weak = weak_from_this();
+    auto lastTick = Clock::now() - interval;
+    std::unique_lock lock(waiterMutex_);
+    for (;;) {
+        tickDone_.wait(lock, [this] { return stopping_ || !tickQueued_; });
+        if (stopping_) return;
+        int timeout = -1;
+        if (changePending_) {
+            const auto due = lastTick + interval - Clock::now();
+            timeout = int(std::max<std::int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(due).count()));
+        } else if (pointerLookedAt_) {
+            timeout = pointerLookMilliseconds;
+        }
+        lock.unlock();
+        pollfd watched[] = {{connectionNumber_, POLLIN, 0},
+                            {stopWake_, POLLIN, 0},
+                            {shown_ ? shown_->wakeDescriptor() : -1, POLLIN, 0}};
+        poll(watched, 3, timeout);
+        if (watched[2].revents & POLLIN) shown_->drain();
+        lock.lock();
+        // Not sooner than a frame interval after the last tick: news that
+        // comes faster waits and is painted together.
+        if (tickDone_.wait_until(lock, lastTick + interval, [this] { return stopping_; })) return;
+        lastTick = Clock::now();
+        tickQueued_ = true;
+        queue_->async([weak] {
+            if (auto self = weak.lock()) self->tick();
+        });
     }
-    tickerWake_.notify_one();
-    if (ticker_.get_id() == std::this_thread::get_id())
-        ticker_.detach();
-    else
-        ticker_.join();
+}
+
+void X11CaptureStream::stopWaiter() {
+    if (!waiter_.joinable()) return;
+    {
+        std::lock_guard lock(waiterMutex_);
+        stopping_ = true;
+    }
+    tickDone_.notify_one();
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = write(stopWake_, &one, sizeof one);
+    waiter_.join();
+    close(stopWake_);
+    stopWake_ = -1;
 }
 
 }  // namespace velto::x11

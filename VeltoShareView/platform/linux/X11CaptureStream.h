@@ -6,8 +6,8 @@
 // the whole life of the stream, so that whatever lies beneath shows instead.
 
 #include "ShareTypes.h"
+#include "ShownSize.h"
 
-#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -21,7 +21,7 @@ class X11CaptureStream final : public CaptureStream,
                                public std::enable_shared_from_this<X11CaptureStream> {
 public:
     X11CaptureStream(ContentFilter filter, StreamConfiguration configuration,
-                     std::weak_ptr<StreamDelegate> delegate);
+                     std::weak_ptr<StreamDelegate> delegate, std::shared_ptr<ShownSize> shown);
     ~X11CaptureStream() override;
 
     std::optional<CaptureError> addStreamOutput(std::weak_ptr<StreamOutput> output,
@@ -37,28 +37,33 @@ private:
     void tick();
     void stopWithError(const std::string& description);
 
-    void startTicker();
-    void stopTicker();
+    void startWaiter();
+    void stopWaiter();
+    void wait();
 
     const ContentFilter filter_;
     const StreamConfiguration configuration_;
     const std::weak_ptr<StreamDelegate> delegate_;
+    const std::shared_ptr<ShownSize> shown_;
     std::weak_ptr<StreamOutput> output_;
     std::shared_ptr<SerialQueue> queue_;
 
     std::unique_ptr<Compositor> compositor_;
 
-    // The ticker thread only paces the work: it asks the frames queue for a
-    // tick at most 30 times a second and never while one is still waiting.
-    std::thread ticker_;
-    std::mutex tickerMutex_;
-    std::condition_variable tickerWake_;
-    bool tickerStopping_ = false;
-    std::atomic<bool> tickQueued_{false};
-    // After a second without a new picture the ticker slows down; the first
-    // picture after that brings it back to the full rate.
-    int idleTicks_ = 0;  // frames queue only
-    std::atomic<bool> resting_{false};
+    // The waiter thread only paces the work: it sleeps until the screen has
+    // news (or, while a change waits to be painted, until the next frame is
+    // due) and then asks the frames queue for one tick, never for a second
+    // while one is still waiting, and at most 30 times a second. An
+    // unchanged screen wakes nobody.
+    std::thread waiter_;
+    int connectionNumber_ = -1;
+    bool pointerLookedAt_ = false;  // no motion events: the pointer is read now and then
+    int stopWake_ = -1;
+    std::mutex waiterMutex_;
+    std::condition_variable tickDone_;
+    bool stopping_ = false;      // guarded by waiterMutex_
+    bool tickQueued_ = false;    // guarded by waiterMutex_
+    bool changePending_ = true;  // guarded by waiterMutex_
 };
 
 }  // namespace velto::x11

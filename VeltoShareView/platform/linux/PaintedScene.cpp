@@ -1,0 +1,192 @@
+#include "PaintedScene.h"
+
+#include <X11/extensions/Xcomposite.h>
+#include <X11/extensions/shape.h>
+
+
+namespace velto::x11 {
+
+PaintedScene::PaintedScene(XConnection& connection, shareview::ExclusionRule rule, ResourceID clientMask)
+    : connection_(connection), display_(connection.display()), judge_(connection, rule, clientMask),
+      residues_(display_) {
+    // After the caller's selection: a window made meanwhile is in the answer
+    // or announced. An input-only window holds nothing to watch (refused, harmlessly).
+    for (Window window : childWindows(display_, connection_.root())) residues_.watch(window);
+}
+
+void PaintedScene::observe(const XEvent& event, bool shapeChanged) {
+    judge_.observe(event);
+    stale_ = true;
+    const Window root = connection_.root();
+    // Reported on the root: a top-level window came, went, moved or was
+    // restacked. Its own pixmap holds no other program's pixels, so the frame
+    // in hand stays good. Reported anywhere below (the parent of the window
+    // that changed), the change may be inside a painted top-level window.
+    if (shapeChanged || event.xany.window != root) {
+        changedWithin_ = true;
+        keepResidues();
+    }
+    if (event.type == CreateNotify && event.xcreatewindow.parent == root) residues_.watch(event.xcreatewindow.window);
+    if (event.type == ReparentNotify && event.xreparent.event == root) {
+        if (event.xreparent.parent == root)
+            residues_.watch(event.xreparent.window);
+        else
+            residues_.unwatch(event.xreparent.window);
+    }
+    if (event.type == DestroyNotify) residues_.destroyed(event.xdestroywindow.window);
+    if (event.type == MapNotify && event.xmap.event == root) {
+        const Window window = event.xmap.window;
+        residues_.mapped(window, privateAreaBeneath(window));
+        mappedSinceJudgement_.insert(window);
+    }
+    // An unmapped window's pixmap goes; a new one is painted anew when it maps.
+    if (event.type == DestroyNotify || event.type == UnmapNotify) {
+        const Window window = event.type == DestroyNotify ? event.xdestroywindow.window : event.xunmap.window;
+        residues_.forget(window);
+    }
+}
+
+std::optional<Box> PaintedScene::painted(const XDamageNotifyEvent& damage) {
+    residues_.painted(damage);
+    // A window left out changes nothing in the picture.
+    for (const TopLevel& topLevel : topLevels_) {
+        const PaintableWindow& source = topLevel.source;
+        if (source.window != damage.drawable) continue;
+        return Box{source.x + source.border + damage.area.x, source.y + source.border + damage.area.y,
+                   damage.area.width, damage.area.height};
+    }
+    return std::nullopt;
+}
+
+// ---------------------------------------------------------------- judgement
+Area PaintedScene::rejudge() {
+    const std::vector<WindowLook> before = looks();
+    for (TopLevel& topLevel : topLevels_) release(topLevel);
+    topLevels_.clear();
+    stale_ = false;
+    changedWithin_ = false;
+    residuesKept_ = false;
+    mappedSinceJudgement_.clear();
+    std::vector<TopLevel> prepared;
+    {
+        ErrorTrap trap(connection_);
+        for (PaintableWindow& window : judge_.judge()) {
+            prepared.push_back({std::move(window)});
+            if (!prepare(prepared.back())) prepared.pop_back();
+        }
+        if (trap.failed()) {
+            // A window went meanwhile: find out which, one by one. A window
+            // that cannot be painted exactly as judged is not painted.
+            for (TopLevel& topLevel : prepared) {
+                release(topLevel);
+                ErrorTrap own(connection_);
+                if (!prepare(topLevel) || own.failed()) release(topLevel);
+            }
+            std::erase_if(prepared, [](const TopLevel& topLevel) { return topLevel.picture == None; });
+        }
+    }
+    topLevels_ = std::move(prepared);
+    return changedBetween(before, looks());
+}
+
+std::vector<WindowLook> PaintedScene::looks() const {
+    std::vector<WindowLook> looks;
+    for (const TopLevel& topLevel : topLevels_)
+        looks.push_back({topLevel.source.window, topLevel.bounds(), topLevel.opaque,
+                         topLevel.shape == None && topLevel.covered == None &&
+                             residues_.of(topLevel.source.window) == None});
+    return looks;
+}
+
+bool PaintedScene::prepare(TopLevel& topLevel) {
+    const PaintableWindow& source = topLevel.source;
+    XRenderPictFormat* format = XRenderFindVisualFormat(display_, source.visual);
+    if (format == nullptr) return false;
+    const bool shaped = isShaped(source.window);
+    topLevel.pixmap = XCompositeNameWindowPixmap(display_, source.window);
+    topLevel.picture = XRenderCreatePicture(display_, topLevel.pixmap, format, 0, nullptr);
+    topLevel.opaque = !(format->type == PictTypeDirect && format->direct.alphaMask != 0);
+    if (shaped) topLevel.shape = XFixesCreateRegionFromWindow(display_, source.window, WindowRegionBounding);
+    if (!source.covers.empty()) {
+        // Each covered window within its own shape, clipped by its ancestors.
+        topLevel.covered = XFixesCreateRegion(display_, nullptr, 0);
+        for (const PaintableWindow::Cover& cover : source.covers) {
+            const XserverRegion shape = XFixesCreateRegionFromWindow(display_, cover.window, WindowRegionBounding);
+            XFixesTranslateRegion(display_, shape, cover.insideX, cover.insideY);
+            XRectangle box{short(cover.box.x), short(cover.box.y), static_cast<unsigned short>(cover.box.width),
+                           static_cast<unsigned short>(cover.box.height)};
+            const XserverRegion clip = XFixesCreateRegion(display_, &box, 1);
+            XFixesIntersectRegion(display_, shape, shape, clip);
+            XFixesUnionRegion(display_, topLevel.covered, topLevel.covered, shape);
+            XFixesDestroyRegion(display_, clip);
+            XFixesDestroyRegion(display_, shape);
+        }
+    }
+    return true;
+}
+
+void PaintedScene::release(TopLevel& topLevel) {
+    if (topLevel.picture != None) XRenderFreePicture(display_, topLevel.picture);
+    if (topLevel.pixmap != None) XFreePixmap(display_, topLevel.pixmap);
+    if (topLevel.shape != None) XFixesDestroyRegion(display_, topLevel.shape);
+    if (topLevel.covered != None) XFixesDestroyRegion(display_, topLevel.covered);
+    topLevel.picture = topLevel.pixmap = topLevel.shape = topLevel.covered = None;
+}
+
+bool PaintedScene::isShaped(Window window) {
+    Bool bounding = False, clip = False;
+    int x = 0, y = 0, cx = 0, cy = 0;
+    unsigned int width = 0, height = 0, cwidth = 0, cheight = 0;
+    return XShapeQueryExtents(display_, window, &bounding, &x, &y, &width, &height, &clip, &cx, &cy,
+                              &cwidth, &cheight) &&
+           bounding;
+}
+
+// ---------------------------------------------------------------- residues
+void PaintedScene::keepResidues() {
+    // A program whose window has no background keeps the last pixels of a
+    // child that went, moved or shrank until it paints there again: from the
+    // change on, what was covered stays covered until damage reported after
+    // the change (in the order of the event stream) says it was painted anew.
+    // Relative to the inside corner, as damage is reported. The covers are
+    // those of the scene last judged, so they are kept at the first change
+    // after it only: keeping them again at a later event of the same batch
+    // (the DestroyNotify after the UnmapNotify) would undo the damage the
+    // server reported in between, when it painted the parent's background.
+    if (residuesKept_) return;
+    residuesKept_ = true;
+    for (const TopLevel& topLevel : topLevels_)
+        if (topLevel.covered != None) residues_.keep(topLevel.source.window, topLevel.covered, topLevel.source.border);
+}
+
+XserverRegion PaintedScene::privateAreaBeneath(Window window) {
+    // What was judged private, wherever it lies (stacking aside), and each
+    // window mapped since the judgement (not known yet), as it lies now.
+    constexpr XRectangle everywhere{-16384, -16384, 65535, 65535};
+    XRectangle box{};
+    int border = 0;
+    if (!windowGeometry(display_, window, box, border)) return XFixesCreateRegion(display_, nullptr, 0);  // gone
+    const int insideX = box.x + border, insideY = box.y + border;
+    std::vector<XRectangle> boxes;
+    for (const Box& box : judge_.leftOut())
+        boxes.push_back({short(box.x), short(box.y), static_cast<unsigned short>(box.width),
+                         static_cast<unsigned short>(box.height)});
+    for (Window other : mappedSinceJudgement_)
+        if (other != window) boxes.push_back(windowGeometry(display_, other, box, border) ? box : everywhere);
+    const XserverRegion area = XFixesCreateRegion(display_, boxes.data(), int(boxes.size()));
+    const auto add = [&](XserverRegion region, int x, int y) {
+        XFixesTranslateRegion(display_, region, x, y);
+        XFixesUnionRegion(display_, area, area, region);
+        XFixesTranslateRegion(display_, region, -x, -y);
+    };
+    for (const TopLevel& topLevel : topLevels_) {
+        const PaintableWindow& source = topLevel.source;
+        if (topLevel.covered != None) add(topLevel.covered, source.x, source.y);
+        if (const XserverRegion residue = residues_.of(source.window); residue != None)
+            add(residue, source.x + source.border, source.y + source.border);
+    }
+    XFixesTranslateRegion(display_, area, -insideX, -insideY);
+    return area;
+}
+
+}  // namespace velto::x11

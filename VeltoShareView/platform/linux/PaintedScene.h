@@ -1,0 +1,91 @@
+#pragma once
+// Who may be painted, and what of them must not show: the top-level windows
+// the exclusion judge lets through, bottom to top, each with its pixmap, its
+// shape and what of it is covered in black (private windows inside it, and
+// residues of private pixels its program has not painted over yet). Keeps the
+// judgement current from the connection's events and says, after each new
+// judgement, where the picture may differ from the last one.
+
+#include "ExclusionJudge.h"
+#include "FrameGeometry.h"
+#include "Residues.h"
+#include "XConnection.h"
+
+#include <X11/extensions/Xdamage.h>
+#include <X11/extensions/Xfixes.h>
+#include <X11/extensions/Xrender.h>
+
+#include <optional>
+#include <set>
+#include <vector>
+
+namespace velto::x11 {
+
+struct TopLevel {
+    PaintableWindow source;
+    Pixmap pixmap = None;
+    Picture picture = None;
+    bool opaque = true;
+    // The bounding shape of a non-rectangular window, relative to the
+    // window's inside corner (the border lies at negative coordinates).
+    XserverRegion shape = None;
+    // What is painted over in black, relative to the outer corner.
+    XserverRegion covered = None;
+
+    Box bounds() const { return {source.x, source.y, source.width, source.height}; }
+};
+
+class PaintedScene {
+public:
+    // The caller has selected substructure events on the root.
+    PaintedScene(XConnection& connection, shareview::ExclusionRule rule, ResourceID clientMask);
+    PaintedScene(const PaintedScene&) = delete;
+    PaintedScene& operator=(const PaintedScene&) = delete;
+
+    // A structure event, or a change of a window's shape.
+    void observe(const XEvent& event, bool shapeChanged);
+    // Damage reported on a child of the root: where the picture changed (root
+    // coordinates), when that window is painted.
+    std::optional<Box> painted(const XDamageNotifyEvent& damage);
+
+    // Whether the windows changed since the last judgement, and whether a
+    // change happened below the top-level windows (inside a painted one).
+    bool stale() const { return stale_; }
+    bool changedWithin() const { return changedWithin_; }
+    void markStale() { stale_ = true; }
+    // Judges afresh. Where the picture may differ from the scene before
+    // (root coordinates): windows that came, went, moved, were restacked or
+    // changed how they are covered.
+    Area rejudge();
+
+    const std::vector<TopLevel>& topLevels() const { return topLevels_; }
+    // None when nothing of the window is covered as a residue; relative to
+    // its inside corner.
+    XserverRegion residueOf(Window window) const { return residues_.of(window); }
+
+private:
+    std::vector<WindowLook> looks() const;
+
+    void keepResidues();
+    // Where other programs' windows could show beneath `window` when it
+    // mapped, relative to its inside corner.
+    XserverRegion privateAreaBeneath(Window window);
+    // Names the pixmap and makes the pictures and regions, unchecked; false
+    // when the window's visual has no picture format.
+    bool prepare(TopLevel& topLevel);
+    void release(TopLevel& topLevel);
+    bool isShaped(Window window);
+
+    XConnection& connection_;
+    ::Display* display_;
+    ExclusionJudge judge_;
+    Residues residues_;
+    std::vector<TopLevel> topLevels_;        // bottom to top, painted
+    std::set<Window> mappedSinceJudgement_;  // top-levels the last judgement did not know
+
+    bool stale_ = true;
+    bool changedWithin_ = false;  // since the last judgement, below the root
+    bool residuesKept_ = false;   // the last judged scene's covers, since its judgement
+};
+
+}  // namespace velto::x11
