@@ -13,6 +13,7 @@
 #include <thread>
 
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
 
 namespace standin {
 
@@ -24,10 +25,29 @@ QPoint mirrored(const Monitor& monitor, const QSize& content, int x, int y) {
     return QPoint(int(left + (x - monitor.area.x) * scale), int(top + (y - monitor.area.y) * scale));
 }
 
+namespace {
+
+// As a mouse moves it: a warp makes no device motion, and the share view
+// learns of it only at the next change on the screen.
+void movePointer(::Display* display, int x, int y) {
+    XTestFakeMotionEvent(display, -1, x, y, CurrentTime);
+    XSync(display, False);
+}
+
+// How many pixels around `spot` differ between two pictures.
+long changedAround(const QImage& before, const QImage& after, QPoint spot) {
+    long changed = 0;
+    for (int y = spot.y() - 2; y <= spot.y() + 12; ++y)
+        for (int x = spot.x() - 2; x <= spot.x() + 12; ++x)
+            if (before.valid(x, y) && after.valid(x, y) && !near(before.pixel(x, y), after.pixel(x, y), 24)) ++changed;
+    return changed;
+}
+
+}  // namespace
+
 QImage shareWindowPicture(::Display* display, Window shareWindow, const std::string& file) {
     // Keep the pointer out of the way of the checked spots.
-    XWarpPointer(display, None, DefaultRootWindow(display), 0, 0, 0, 0, 0, 0);
-    XSync(display, False);
+    movePointer(display, 0, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     QImage picture = grabWindow(display, shareWindow);
     if (!file.empty()) {
@@ -143,6 +163,23 @@ void checkPictureFollows(::Display* display, Window shareWindow, const Scene& sc
     expect(near(seenAt(), ordinaryBars[0], 24), "the picture follows the ordinary window as it moves");
     XMoveWindow(display, scene.ordinary, ordinary->x, ordinary->y);
     XSync(display, False);
+}
+
+void checkPointerFollows(::Display* display, Window shareWindow, const Scene& scene) {
+    const auto& area = scene.monitor.area;
+    const QPoint first(area.x + area.width * 7 / 8, area.y + area.height * 7 / 8);
+    const QPoint second(area.x + area.width * 5 / 8, area.y + area.height * 7 / 8);
+    movePointer(display, first.x(), first.y());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const QImage before = grabWindow(display, shareWindow);
+    movePointer(display, second.x(), second.y());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const QImage after = grabWindow(display, shareWindow);
+    expect(!before.isNull() && before.size() == after.size(), "the share window can be read twice");
+    if (before.isNull() || before.size() != after.size()) return;
+    expect(changedAround(before, after, mirrored(scene.monitor, before.size(), first.x(), first.y())) > 0 &&
+               changedAround(before, after, mirrored(scene.monitor, before.size(), second.x(), second.y())) > 0,
+           "the pointer drawn in the picture follows the pointer");
 }
 
 }  // namespace standin

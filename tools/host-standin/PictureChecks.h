@@ -30,6 +30,9 @@ void checkStoppedText(const QImage& picture);
 void checkShareWindowShape(::Display* display, Window shareWindow, const Monitor& monitor);
 // Resized to another shape: the whole picture with black bars, not stretched.
 void checkFittedPicture(::Display* display, Window shareWindow, const Scene& scene);
+// The pointer drawn in the picture follows the pointer moved as a device
+// moves it (with nothing else changing on the screen).
+void checkPointerFollows(::Display* display, Window shareWindow, const Scene& scene);
 // The picture is still live: it follows the ordinary window when that moves.
 void checkPictureFollows(::Display* display, Window shareWindow, const Scene& scene);
 

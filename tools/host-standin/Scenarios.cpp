@@ -185,6 +185,7 @@ void closeScenario(Stage& stage) {
     const Window shareWindow = *run->window;
     if (stage.options.verify) {
         checkShareWindowShape(display, shareWindow, stage.scene.monitor);
+        checkPointerFollows(display, shareWindow, stage.scene);
         // A private window that opens while the presentation is live.
         run->host.openLateWindow();
         std::this_thread::sleep_for(std::chrono::milliseconds(800));
