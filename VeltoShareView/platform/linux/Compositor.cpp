@@ -148,9 +148,9 @@ std::shared_ptr<CapturedFrame> Compositor::nextFrame(PixelSize shown) {
     drainEvents();
     painter_->resize(frameSizeFor({settings_.area.width, settings_.area.height},
                                   {settings_.width, settings_.height}, shown));
-    // Raw motion wakes us when a device moves the pointer; a program that
-    // warps it makes none, and is seen at the next change of any kind.
-    if (settings_.showsCursor) {
+    // Raw motion says when a device moved the pointer. A program that warps
+    // it makes none: the pointer is drawn there at the next device motion.
+    if (settings_.showsCursor && (pointerMoved_ || !rawMotionHeard_)) {
         pointerMoved_ = false;
         readPointer();
         drainEvents();  // what the round trip brought in

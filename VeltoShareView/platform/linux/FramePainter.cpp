@@ -158,15 +158,30 @@ void FramePainter::composite(Picture source, int op, const Box& box, Picture tar
                          unsigned(box.height));
         return;
     }
-    // Over, also for an opaque source: its scaled edges are only partly
-    // covered, and what lies beneath shows through there.
     XTransform transform = transformFor(scale_, box);
     XRenderSetPictureTransform(display_, source, &transform);
     XRenderSetPictureFilter(display_, source, FilterBilinear, nullptr, 0);
     const Box reach = scale_.reach(box, size_);
     if (reach.empty()) return;
-    XRenderComposite(display_, PictOpOver, source, None, target, reach.x, reach.y, 0, 0, reach.x, reach.y,
-                     unsigned(reach.width), unsigned(reach.height));
+    const auto draw = [&](int drawOp, const Box& part) {
+        if (part.empty()) return;
+        XRenderComposite(display_, drawOp, source, None, target, part.x, part.y, 0, 0, part.x, part.y,
+                         unsigned(part.width), unsigned(part.height));
+    };
+    const Box inside = op == PictOpSrc ? scale_.inside(box) : Box{};
+    if (inside.empty()) {
+        draw(PictOpOver, reach);
+        return;
+    }
+    // An opaque source is copied where it covers the frame pixels whole,
+    // the server's fast case; its scaled edges are only partly covered, and
+    // what lies beneath shows through there.
+    draw(PictOpSrc, inside);
+    const int insideRight = inside.x + inside.width, insideBottom = inside.y + inside.height;
+    draw(PictOpOver, {reach.x, reach.y, reach.width, inside.y - reach.y});
+    draw(PictOpOver, {reach.x, insideBottom, reach.width, reach.y + reach.height - insideBottom});
+    draw(PictOpOver, {reach.x, inside.y, inside.x - reach.x, inside.height});
+    draw(PictOpOver, {insideRight, inside.y, reach.x + reach.width - insideRight, inside.height});
 }
 
 void FramePainter::paintWindow(const TopLevel& topLevel, XserverRegion residue, Picture target) {
