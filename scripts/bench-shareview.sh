@@ -126,7 +126,7 @@ probe_latency() {
 results=()
 run_scene() {  # scene-name
   local scene=$1 base share floor fps latency
-  echo "bench: $scene on $DISPLAY ($screen_size)" >&2
+  echo "bench: ${SECONDS} s: $scene on $DISPLAY ($screen_size)" >&2
   sleep 2
   base=$(server_alone)
 
@@ -188,8 +188,8 @@ for row in "${results[@]}"; do
   IFS='|' read -r scene base sc ss fc fs fps median p90 <<<"$row"
   awk -v scene="$scene" -v b="$base" -v sc="$sc" -v ss="$ss" -v fc="$fc" -v fs="$fs" -v fps="$fps" \
     -v median="$median" -v p90="$p90" 'BEGIN {
-      share = sc + ss - b; floor = fc + fs - b
-      printf "| %s | %.4f | %.4f | %.2f × | %s | %s | %s |\n", scene, share, floor, floor > 0 ? share / floor : 0,
+      share = sc + ss - b; grab = fc + fs - b
+      printf "| %s | %.4f | %.4f | %.2f × | %s | %s | %s |\n", scene, share, grab, (grab > 0 ? share / grab : 0),
         fps, median, p90 }'
 done
 
