@@ -122,10 +122,10 @@ probe_latency() {
   awk '$9 > 0 { print "bench: " $9 " latency rounds missed" > "/dev/stderr" } { print $3, $5 }' "$work/latency"
 }
 
-# scene|alone|share client|share server|floor client|floor server|fps|latency median|latency p90
+# scene|alone|share client|share server|floor client|floor server|fps|scene fps|latency median|latency p90
 results=()
 run_scene() {  # scene-name
-  local scene=$1 base share floor fps latency
+  local scene=$1 base share floor fps scene_fps latency
   echo "bench: ${SECONDS} s: $scene on $DISPLAY ($screen_size)" >&2
   sleep 2
   base=$(server_alone)
@@ -133,7 +133,15 @@ run_scene() {  # scene-name
   start_share_view $((2 + 2 * seconds_each + latency_budget + 2))
   sleep 2
   share=$(measure "$share_pid")
+  # What the scene itself shows meanwhile bounds what the share window can.
+  local scene_probe=
+  if [[ -n $played_title ]]; then
+    "$probe" fps --seconds "$seconds_each" --title "$played_title" >"$work/scene-fps" &
+    scene_probe=$!
+  fi
   fps=$("$probe" fps --seconds "$seconds_each" | awk '{print $2}') || fps=-
+  scene_fps=-
+  if [[ -n $scene_probe ]] && wait "$scene_probe"; then scene_fps=$(awk '{print $2}' "$work/scene-fps"); fi
   latency=$(probe_latency)
   wait_for_share_view_end
 
@@ -143,9 +151,11 @@ run_scene() {  # scene-name
   sleep 2
   floor=$(measure "$grab")
   stop "$grab"
-  results+=("$scene|$base|${share% *}|${share#* }|${floor% *}|${floor#* }|$fps|${latency% *}|${latency#* }")
+  results+=("$scene|$base|${share% *}|${share#* }|${floor% *}|${floor#* }|$fps|$scene_fps|${latency% *}|${latency#* }")
 }
-play() {  # WxH left top -> sets played (the ffplay pid)
+played_title=
+play() {  # WxH left top -> sets played (the ffplay pid) and played_title (its window's)
+  played_title="testsrc2=size=$1:rate=30"
   ffplay -loglevel error -an -f lavfi -i "testsrc2=size=$1:rate=30" -left "$2" -top "$3" -noborder &
   played=$!
   pids+=("$played")
@@ -157,6 +167,7 @@ run_scene static
 play 320x240 1500 780
 run_scene small-video
 stop "$played"
+played_title=
 
 play 1600x900 160 90
 run_scene animation
@@ -185,7 +196,7 @@ echo
 echo "| scene | share view cores | floor cores | ratio | fps shown | latency median ms | latency p90 ms |"
 echo "|---|---|---|---|---|---|---|"
 for row in "${results[@]}"; do
-  IFS='|' read -r scene base sc ss fc fs fps median p90 <<<"$row"
+  IFS='|' read -r scene base sc ss fc fs fps _ median p90 <<<"$row"
   awk -v scene="$scene" -v b="$base" -v sc="$sc" -v ss="$ss" -v fc="$fc" -v fs="$fs" -v fps="$fps" \
     -v median="$median" -v p90="$p90" 'BEGIN {
       share = sc + ss - b; grab = fc + fs - b
@@ -194,13 +205,14 @@ for row in "${results[@]}"; do
 done
 
 echo
-echo "Detail, in cores (server extra = X server CPU minus the scene alone):"
-printf '%-13s %12s %14s %14s %14s %14s\n' scene "scene alone" "share client" "share server" "floor client" \
-  "floor server"
+echo "Detail: CPU in cores (server = the X server's extra CPU over the scene alone); frames per second"
+echo "the scene's own window shows (what bounds the share window's)."
+printf '%-13s %12s %13s %13s %13s %13s %10s\n' scene "scene alone" "share client" "share server" "floor client" \
+  "floor server" "scene fps"
 for row in "${results[@]}"; do
-  IFS='|' read -r scene base sc ss fc fs _ <<<"$row"
-  awk -v scene="$scene" -v b="$base" -v sc="$sc" -v ss="$ss" -v fc="$fc" -v fs="$fs" \
-    'BEGIN { printf "%-13s %12.4f %14.4f %14.4f %14.4f %14.4f\n", scene, b, sc, ss - b, fc, fs - b }'
+  IFS='|' read -r scene base sc ss fc fs _ scene_fps _ <<<"$row"
+  awk -v scene="$scene" -v b="$base" -v sc="$sc" -v ss="$ss" -v fc="$fc" -v fs="$fs" -v fps="$scene_fps" \
+    'BEGIN { printf "%-13s %12.4f %13.4f %13.4f %13.4f %13.4f %10s\n", scene, b, sc, ss - b, fc, fs - b, fps }'
 done
 
 echo
