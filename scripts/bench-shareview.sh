@@ -24,6 +24,8 @@
 #     own, changes its colour 40 times with random 50–150 ms pauses and times
 #     each change until the share window shows it (median, 90th percentile).
 # The probe runs after the CPU measurement, so it never adds to the costs.
+# Beside the share window's frames, the scene's own window is counted alike:
+# it bounds what the share window can show.
 # Then the share view's resident memory over a long run of the animation.
 #
 # Usage: scripts/bench-shareview.sh [build-dir]
@@ -100,6 +102,8 @@ server_alone() {  # the scene's own server cost
 # The share view under the stand-in, live for `hold` seconds: sets standin
 # (our child) and share_pid (its grandchild).
 start_share_view() {  # hold-seconds
+  # A fresh file, so that the last run's "live" cannot be mistaken for this one's.
+  rm -f "$work/standin.out"
   "$standin" --share-view "$share_view" --scenario close --hold "$1" >"$work/standin.out" 2>&1 &
   standin_pid=$!
   pids+=("$standin_pid")
@@ -177,7 +181,11 @@ rss_lines=()
 start_share_view $((rss_seconds + 5))
 elapsed=0
 while :; do
-  rss_lines+=("$elapsed $(awk '/VmRSS/ {print $2}' "/proc/$share_pid/status")")
+  rss=$(awk '/VmRSS/ {print $2}' "/proc/$share_pid/status" 2>/dev/null) || {
+    echo "bench: VeltoShareView ended after $elapsed s of the memory run" >&2
+    break
+  }
+  rss_lines+=("$elapsed $rss")
   ((elapsed < rss_seconds)) || break
   step=$((rss_seconds - elapsed < 30 ? rss_seconds - elapsed : 30))
   sleep "$step"
