@@ -74,9 +74,16 @@ start_xvfb() {  # WxH -> sets xvfb, screen_size and DISPLAY
   screen_size=$1
   xsetroot -solid '#3a4a5a'
 }
+# A reaped pid may be reused: the cleanup must not kill what it now names.
+forget() {  # pid
+  local kept=() pid
+  for pid in "${pids[@]}"; do [[ $pid == "$1" ]] || kept+=("$pid"); done
+  pids=("${kept[@]}")
+}
 stop() {  # pid: ends one process of ours and reaps it
   kill "$1" 2>/dev/null || true
   wait "$1" 2>/dev/null || true
+  forget "$1"
 }
 
 ticks=$(getconf CLK_TCK)
@@ -118,6 +125,7 @@ start_share_view() {  # hold-seconds
 wait_for_share_view_end() {
   for _ in $(seq 1200); do kill -0 "$share_pid" 2>/dev/null || break; sleep 0.05; done
   wait "$standin_pid" 2>/dev/null || true
+  forget "$standin_pid"
 }
 
 # "median p90" of the probe's latency rounds, or "- -" when it could not tell.
@@ -225,6 +233,7 @@ done
 
 echo
 echo "Resident memory of VeltoShareView over ${rss_seconds} s of the animation (1920x1080):"
+((${#rss_lines[@]})) || { echo "  (no reading)"; exit 1; }
 for line in "${rss_lines[@]}"; do printf '  %4d s  %s kB\n' $line; done
 first=${rss_lines[0]#* }
 last=${rss_lines[-1]#* }
