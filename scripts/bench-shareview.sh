@@ -1,25 +1,48 @@
 #!/usr/bin/env bash
-# What mirroring costs, on a 1920x1080 Xvfb of its own: CPU of the share view
-# (client) and the X server's extra CPU on top of the scene alone, side by side
-# with two peers on the same display in the same run:
-#   ffmpeg -f x11grab -framerate 30 -i :N -f null -           (grab only, the floor)
-#   ffplay -f x11grab -framerate 30 -i :N -vf scale=960:-1    (a plain mirror window)
-# Scenes: static (nothing moves) and animated (ffplay testsrc2 1600x900 at
-# 30 fps with SDL's software renderer). The share view runs under the stand-in
-# host (ordinary window, private window over it). Then the share view's
-# resident memory over a longer animated run.
+# What mirroring costs and what it shows, scene by scene, in one run.
+#
+# Scenes (ffplay with SDL's software renderer plays the moving parts):
+#   static        nothing moves
+#   small-video   testsrc2 320x240 at 30 fps in a borderless window, rest static
+#   animation     testsrc2 1600x900 at 30 fps
+#   animation-4k  the same 1600x900 animation on a 3840x2160 screen
+# The first three run on one 1920x1080 Xvfb; the 4K scene on a second Xvfb of
+# 3840x2160, started after the first is gone (the share view captures a whole
+# RandR monitor, and Xvfb's one monitor is the whole screen).
+#
+# For each scene, on the same Xvfb and in the same run:
+#   - the share view's cost: CPU of the client (VeltoShareView, started by the
+#     stand-in host as the main application starts it) plus the X server's
+#     extra CPU over the scene alone, in cores;
+#   - the grab-only floor's cost, measured the same way:
+#       ffmpeg -f x11grab -framerate 30 -video_size WxH -i :N -f null -
+#   - their ratio (share view / floor);
+#   - frames per second the share window shows, counted from outside by
+#     velto-bench-probe (DAMAGE on the share window's tree; the picture
+#     changes only when the screen does, so a static screen shows ~0);
+#   - glass-to-glass latency: the probe maps an ordinary 200x150 window of its
+#     own, changes its colour 40 times with random 50–150 ms pauses and times
+#     each change until the share window shows it (median, 90th percentile).
+# The probe runs after the CPU measurement, so it never adds to the costs.
+# Beside the share window's frames, the scene's own window is counted alike:
+# it bounds what the share window can show.
+# Then the share view's resident memory over a long run of the animation.
 #
 # Usage: scripts/bench-shareview.sh [build-dir]
-#   SECONDS_EACH (default 20) per measurement, RSS_SECONDS (default 120).
+#   SECONDS_EACH (default 20) per measurement, RSS_SECONDS (default 600).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 seconds_each=${SECONDS_EACH:-20}
-rss_seconds=${RSS_SECONDS:-120}
+rss_seconds=${RSS_SECONDS:-600}
+latency_rounds=40
+# Room for the latency rounds and their pauses, even on a busy machine.
+latency_budget=$((latency_rounds / 4 + 5))
 share_view=$build/bin/VeltoShareView
 standin=$build/bin/velto-host-standin
-for file in "$share_view" "$standin"; do
-  [[ -x $file ]] || { echo "missing $file: build VeltoShareView and velto-host-standin first" >&2; exit 1; }
+probe=$build/bin/velto-bench-probe
+for file in "$share_view" "$standin" "$probe"; do
+  [[ -x $file ]] || { echo "missing $file: build the project (with its tools) first" >&2; exit 1; }
 done
 for tool in ffmpeg ffplay Xvfb xsetroot; do
   command -v "$tool" >/dev/null || { echo "missing $tool (Debian: ffmpeg, xvfb, x11-xserver-utils)" >&2; exit 1; }
@@ -36,21 +59,37 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-
-mkfifo "$work/display"
-Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 1920x1080x24 3>"$work/display" >/dev/null 2>&1 &
-xvfb=$!
-pids+=("$xvfb")
-read -r -t 10 display_number <"$work/display"
-export DISPLAY=":$display_number"
 unset WAYLAND_DISPLAY XDG_SESSION_TYPE
 export SDL_RENDER_DRIVER=software SDL_AUDIODRIVER=dummy
-xsetroot -solid '#3a4a5a'
+
+start_xvfb() {  # WxH -> sets xvfb, screen_size and DISPLAY
+  rm -f "$work/display"
+  mkfifo "$work/display"
+  Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 "$1x24" 3>"$work/display" >/dev/null 2>&1 &
+  xvfb=$!
+  pids+=("$xvfb")
+  local number
+  read -r -t 10 number <"$work/display"
+  export DISPLAY=":$number"
+  screen_size=$1
+  xsetroot -solid '#3a4a5a'
+}
+# A reaped pid may be reused: the cleanup must not kill what it now names.
+forget() {  # pid
+  local kept=() pid
+  for pid in "${pids[@]}"; do [[ $pid == "$1" ]] || kept+=("$pid"); done
+  pids=("${kept[@]}")
+}
+stop() {  # pid: ends one process of ours and reaps it
+  kill "$1" 2>/dev/null || true
+  wait "$1" 2>/dev/null || true
+  forget "$1"
+}
 
 ticks=$(getconf CLK_TCK)
 # utime + stime; the command name may hold spaces, so count from its ')'.
 cpu_ticks() { sed 's/.*) //' "/proc/$1/stat" | awk '{print $12 + $13}'; }
-# Core-seconds per second of pid over the next seconds_each seconds.
+# Core-seconds per second of pid and of the X server over seconds_each.
 measure() {  # pid -> "client server" in cores
   local pid=$1 c0 s0 c1 s1 t0 t1
   c0=$(cpu_ticks "$pid"); s0=$(cpu_ticks "$xvfb"); t0=$(date +%s.%N)
@@ -67,73 +106,136 @@ server_alone() {  # the scene's own server cost
   awk -v s="$((s1 - s0))" -v t0="$t0" -v t1="$t1" -v hz="$ticks" 'BEGIN { printf "%.4f\n", s / hz / (t1 - t0) }'
 }
 
-# The share view under the stand-in, live for `hold` seconds; prints its pid.
+# The share view under the stand-in, live for `hold` seconds: sets standin
+# (our child) and share_pid (its grandchild).
 start_share_view() {  # hold-seconds
+  # A fresh file, so that the last run's "live" cannot be mistaken for this one's.
+  rm -f "$work/standin.out"
   "$standin" --share-view "$share_view" --scenario close --hold "$1" >"$work/standin.out" 2>&1 &
-  pids+=($!)
-  for _ in $(seq 200); do
+  standin_pid=$!
+  pids+=("$standin_pid")
+  for _ in $(seq 300); do
     grep -q '"state":"live"' "$work/standin.out" 2>/dev/null && break
     sleep 0.05
   done
   grep -q '"state":"live"' "$work/standin.out" || { cat "$work/standin.out" >&2; exit 1; }
-  sed -n 's/.*started VeltoShareView \([0-9]*\) .*/\1/p' "$work/standin.out"
+  share_pid=$(sed -n 's/.*started VeltoShareView \([0-9]*\) .*/\1/p' "$work/standin.out")
+}
+# The stand-in closes the share window when its hold is over and reaps it.
+wait_for_share_view_end() {
+  for _ in $(seq 1200); do kill -0 "$share_pid" 2>/dev/null || break; sleep 0.05; done
+  wait "$standin_pid" 2>/dev/null || true
+  forget "$standin_pid"
 }
 
+# "median p90" of the probe's latency rounds, or "- -" when it could not tell.
+probe_latency() {
+  "$probe" latency --count "$latency_rounds" >"$work/latency" || { echo "- -"; return; }
+  awk '$9 > 0 { print "bench: " $9 " latency rounds missed" > "/dev/stderr" } { print $3, $5 }' "$work/latency"
+}
+
+# scene|alone|share client|share server|floor client|floor server|fps|scene fps|latency median|latency p90
 results=()
 run_scene() {  # scene-name
-  local scene=$1 base pid line
+  local scene=$1 base share floor fps scene_fps latency
+  echo "bench: ${SECONDS} s: $scene on $DISPLAY ($screen_size)" >&2
   sleep 2
   base=$(server_alone)
-  results+=("$scene|scene alone|-|$base|-")
 
-  pid=$(start_share_view $((seconds_each + 4)))
+  start_share_view $((2 + 2 * seconds_each + latency_budget + 2))
   sleep 2
-  line=$(measure "$pid")
-  results+=("$scene|VeltoShareView|${line% *}|${line#* }|$base")
-  wait_for_exit "$pid"
+  share=$(measure "$share_pid")
+  # What the scene itself shows meanwhile bounds what the share window can.
+  local scene_probe=
+  if [[ -n $played_title ]]; then
+    "$probe" fps --seconds "$seconds_each" --title "$played_title" >"$work/scene-fps" &
+    scene_probe=$!
+  fi
+  fps=$("$probe" fps --seconds "$seconds_each" | awk '{print $2}') || fps=-
+  scene_fps=-
+  if [[ -n $scene_probe ]] && wait "$scene_probe"; then scene_fps=$(awk '{print $2}' "$work/scene-fps"); fi
+  latency=$(probe_latency)
+  wait_for_share_view_end
 
-  ffmpeg -nostdin -loglevel fatal -f x11grab -framerate 30 -video_size 1920x1080 -i "$DISPLAY" -f null - &
-  pid=$!; pids+=("$pid"); sleep 2
-  line=$(measure "$pid")
-  results+=("$scene|ffmpeg x11grab (floor)|${line% *}|${line#* }|$base")
-  kill "$pid"; wait "$pid" 2>/dev/null || true
-
-  ffplay -loglevel error -f x11grab -framerate 30 -video_size 1920x1080 -i "$DISPLAY" -vf scale=960:-1 \
-    -left 900 -top 450 &
-  pid=$!; pids+=("$pid"); sleep 2
-  line=$(measure "$pid")
-  results+=("$scene|ffplay x11grab mirror|${line% *}|${line#* }|$base")
-  kill "$pid"; wait "$pid" 2>/dev/null || true
+  ffmpeg -nostdin -loglevel fatal -f x11grab -framerate 30 -video_size "$screen_size" -i "$DISPLAY" -f null - &
+  local grab=$!
+  pids+=("$grab")
+  sleep 2
+  floor=$(measure "$grab")
+  stop "$grab"
+  results+=("$scene|$base|${share% *}|${share#* }|${floor% *}|${floor#* }|$fps|$scene_fps|${latency% *}|${latency#* }")
 }
-wait_for_exit() {
-  for _ in $(seq 200); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.05; done
+played_title=
+play() {  # WxH left top -> sets played (the ffplay pid) and played_title (its window's)
+  played_title="testsrc2=size=$1:rate=30"
+  ffplay -loglevel error -an -f lavfi -i "testsrc2=size=$1:rate=30" -left "$2" -top "$3" -noborder &
+  played=$!
+  pids+=("$played")
 }
 
-echo "bench: display $DISPLAY, $seconds_each s per measurement" >&2
+start_xvfb 1920x1080
 run_scene static
 
-ffplay -loglevel error -an -f lavfi -i testsrc2=size=1600x900:rate=30 -left 160 -top 90 -noborder &
-animation=$!
-pids+=("$animation")
-run_scene animated
+play 320x240 1500 780
+run_scene small-video
+stop "$played"
+played_title=
+
+play 1600x900 160 90
+run_scene animation
+
+echo "bench: resident memory over ${rss_seconds} s of the animation" >&2
+rss_lines=()
+start_share_view $((rss_seconds + 5))
+elapsed=0
+while :; do
+  rss=$(awk '/VmRSS/ {print $2}' "/proc/$share_pid/status" 2>/dev/null) || {
+    echo "bench: VeltoShareView ended after $elapsed s of the memory run" >&2
+    break
+  }
+  rss_lines+=("$elapsed $rss")
+  ((elapsed < rss_seconds)) || break
+  step=$((rss_seconds - elapsed < 30 ? rss_seconds - elapsed : 30))
+  sleep "$step"
+  elapsed=$((elapsed + step))
+done
+wait_for_share_view_end
+stop "$played"
+stop "$xvfb"
+
+start_xvfb 3840x2160
+play 1600x900 1120 630
+run_scene animation-4k
+stop "$played"
 
 echo
-printf '%-9s %-26s %12s %16s %14s\n' scene subject "client cores" "server extra" "total cores"
+echo "| scene | share view cores | floor cores | ratio | fps shown | latency median ms | latency p90 ms |"
+echo "|---|---|---|---|---|---|---|"
 for row in "${results[@]}"; do
-  IFS='|' read -r scene subject client server base <<<"$row"
-  if [[ $client == - ]]; then
-    printf '%-9s %-26s %12s %16s %14s\n' "$scene" "$subject" - "($server alone)" -
-  else
-    awk -v sc="$scene" -v su="$subject" -v c="$client" -v s="$server" -v b="$base" \
-      'BEGIN { e = s - b; printf "%-9s %-26s %12.4f %16.4f %14.4f\n", sc, su, c, e, c + e }'
-  fi
+  IFS='|' read -r scene base sc ss fc fs fps _ median p90 <<<"$row"
+  awk -v scene="$scene" -v b="$base" -v sc="$sc" -v ss="$ss" -v fc="$fc" -v fs="$fs" -v fps="$fps" \
+    -v median="$median" -v p90="$p90" 'BEGIN {
+      share = sc + ss - b; grab = fc + fs - b
+      printf "| %s | %.4f | %.4f | %.2f × | %s | %s | %s |\n", scene, share, grab, (grab > 0 ? share / grab : 0),
+        fps, median, p90 }'
 done
 
 echo
-echo "resident memory of VeltoShareView over ${rss_seconds} s (animated scene):"
-pid=$(start_share_view $((rss_seconds + 2)))
-for ((elapsed = 0; elapsed <= rss_seconds; elapsed += 10)); do
-  printf '  %4d s  %s\n' "$elapsed" "$(awk '/VmRSS/ {print $2, $3}' "/proc/$pid/status")"
-  [[ $elapsed -lt $rss_seconds ]] && sleep 10
+echo "Detail: CPU in cores (server = the X server's extra CPU over the scene alone); frames per second"
+echo "the scene's own window shows (what bounds the share window's)."
+printf '%-13s %12s %13s %13s %13s %13s %10s\n' scene "scene alone" "share client" "share server" "floor client" \
+  "floor server" "scene fps"
+for row in "${results[@]}"; do
+  IFS='|' read -r scene base sc ss fc fs _ scene_fps _ <<<"$row"
+  awk -v scene="$scene" -v b="$base" -v sc="$sc" -v ss="$ss" -v fc="$fc" -v fs="$fs" -v fps="$scene_fps" \
+    'BEGIN { printf "%-13s %12.4f %13.4f %13.4f %13.4f %13.4f %10s\n", scene, b, sc, ss - b, fc, fs - b, fps }'
 done
-wait_for_exit "$pid"
+
+echo
+echo "Resident memory of VeltoShareView over ${rss_seconds} s of the animation (1920x1080):"
+((${#rss_lines[@]})) || { echo "  (no reading)"; exit 1; }
+for line in "${rss_lines[@]}"; do printf '  %4d s  %s kB\n' $line; done
+first=${rss_lines[0]#* }
+last=${rss_lines[-1]#* }
+most=$(printf '%s\n' "${rss_lines[@]}" | awk '$2 > m { m = $2 } END { print m }')
+echo "  first $first kB, last $last kB, most $most kB"
