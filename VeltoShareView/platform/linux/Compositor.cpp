@@ -173,15 +173,18 @@ std::shared_ptr<CapturedFrame> Compositor::nextFrame(PixelSize shown) {
     for (int attempt = 0; attempt < paintAttempts; ++attempt) {
         if (scene_->stale()) {
             for (const Box& box : scene_->rejudge().boxes) painter_->damage(box);
+            // Windows left out moved, or nothing changed that shows.
+            if (!painter_->hasWork()) return nullptr;
         }
         const bool painted = painter_->paint(*picture, *scene_);
         drainEvents();
         if (connection_->broken()) return nullptr;
         if (painted && !scene_->changedWithin()) {
-            Area changed = painter_->handOut(*picture);
+            Area changed = painter_->handOut();
             return std::make_shared<CapturedFrame>(std::move(picture), frameStatusComplete, ++framesHandedOut_,
                                                    std::move(changed));
         }
+        painter_->discard();
         // A failed paint may stem from a window that just went; judge afresh.
         scene_->markStale();
     }

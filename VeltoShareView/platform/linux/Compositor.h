@@ -42,6 +42,9 @@ public:
     std::shared_ptr<CapturedFrame> nextFrame(PixelSize shown);
     // A change was seen that no frame shows yet.
     bool changePending() const;
+    // The last frame was dropped on its way to the view: what it changed is
+    // to be handed out again.
+    void frameNotTaken() { painter_->resendLastChanges(); }
 
 private:
     Compositor(std::unique_ptr<XConnection> connection, Settings settings);

@@ -157,9 +157,19 @@ void DamageBook::addEverything() {
     sinceLastFrame_.addEverything();
 }
 
-void DamageBook::handedOut(int index) {
+DamageBook::Painting DamageBook::startPainting(int index) {
+    Painting painting{index, std::move(missed_[std::size_t(index)]), std::move(sinceLastFrame_)};
     missed_[std::size_t(index)] = {};
     sinceLastFrame_ = {};
+    return painting;
+}
+
+void DamageBook::discard(const Painting& painting) {
+    for (auto [kept, lost] : {std::pair{&missed_[std::size_t(painting.index)], &painting.missed},
+                              std::pair{&sinceLastFrame_, &painting.sinceLastFrame}}) {
+        if (lost->everything) kept->addEverything();
+        for (const Box& box : lost->boxes) kept->add(box);
+    }
 }
 
 }  // namespace velto::x11

@@ -70,8 +70,16 @@ Area changedBetween(const std::vector<WindowLook>& before, const std::vector<Win
 // The pool's pictures are reused in turn, so each keeps its own record of
 // what changed on the screen since it was last painted; repainting that is
 // enough to bring it up to date (compositing managers call this buffer age).
+// Changes reported while a picture is being painted may not be in it: they
+// count as missed by it too.
 class DamageBook {
 public:
+    struct Painting {
+        int index = 0;
+        Area missed;          // what the picture is brought up to date in
+        Area sinceLastFrame;  // what it will show changed, once handed out
+    };
+
     explicit DamageBook(int pictures = 0);
 
     // A change on the screen, in monitor coordinates.
@@ -79,10 +87,13 @@ public:
     void addEverything();
     // What picture `index` lacks: everything until it was painted once.
     const Area& missedBy(int index) const { return missed_[std::size_t(index)]; }
-    // What changed since the last picture was handed out.
-    const Area& sinceLastFrame() const { return sinceLastFrame_; }
-    // Picture `index` was painted up to date and handed out.
-    void handedOut(int index);
+    // Whether anything changed since the last picture was handed out.
+    bool changedSinceLastFrame() const { return !sinceLastFrame_.empty(); }
+
+    // Picture `index` is painted now, up to the changes reported so far.
+    Painting startPainting(int index);
+    // The painting is thrown away: the picture lacks again what it was to get.
+    void discard(const Painting& painting);
 
 private:
     std::vector<Area> missed_;

@@ -218,7 +218,8 @@ void FramePainter::paintWindow(const TopLevel& topLevel, XserverRegion residue, 
 bool FramePainter::paint(const FramePixmap& picture, const PaintedScene& scene) {
     ErrorTrap trap(connection_);
     const Picture target = pool_[std::size_t(picture.index)].picture;
-    const Area& missed = book_.missedBy(picture.index);
+    painting_ = book_.startPainting(picture.index);
+    const Area& missed = painting_->missed;
     std::vector<Box> boxes;
     if (missed.everything) {
         boxes.push_back({0, 0, size_.width, size_.height});
@@ -258,13 +259,25 @@ bool FramePainter::paint(const FramePixmap& picture, const PaintedScene& scene) 
     return !trap.failed();
 }
 
-Area FramePainter::handOut(const FramePixmap& picture) {
+Area FramePainter::handOut() {
     Area changed;
-    const Area& since = book_.sinceLastFrame();
+    if (!painting_) return changed;
+    const Area& since = painting_->sinceLastFrame;
     if (since.everything) changed.addEverything();
     for (const Box& box : since.boxes) changed.add(scale_.reach(box, size_));
-    book_.handedOut(picture.index);
+    lastHandedOut_ = std::move(painting_->sinceLastFrame);
+    painting_.reset();
     return changed;
+}
+
+void FramePainter::resendLastChanges() {
+    if (lastHandedOut_.everything) book_.addEverything();
+    for (const Box& box : lastHandedOut_.boxes) book_.add(box);
+}
+
+void FramePainter::discard() {
+    if (painting_) book_.discard(*painting_);
+    painting_.reset();
 }
 
 }  // namespace velto::x11

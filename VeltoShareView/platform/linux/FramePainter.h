@@ -42,14 +42,19 @@ public:
     void cursorImageChanged();
 
     // Whether the screen changed since the last frame handed out.
-    bool hasWork() const { return !book_.sinceLastFrame().empty(); }
+    bool hasWork() const { return book_.changedSinceLastFrame(); }
     // Nothing while every picture is still on its way or on show.
     std::shared_ptr<const FramePixmap> freePicture();
-    // Brings the picture up to date; false when the server refused a request.
+    // Brings the picture up to date; false when the server refused a
+    // request. Then either handOut() or discard().
     bool paint(const FramePixmap& picture, const PaintedScene& scene);
     // The picture goes out: what changed since the frame before it, in
     // frame coordinates.
-    Area handOut(const FramePixmap& picture);
+    Area handOut();
+    // The picture is not handed out: it has to be painted again.
+    void discard();
+    // The picture last handed out never reached the view.
+    void resendLastChanges();
 
 private:
     struct Slot {
@@ -62,6 +67,7 @@ private:
     Box onMonitor(const Box& rootBox) const;
     // Draws `source`, whose pixels lie at `box` of the monitor, into the
     // frame: straight when frames have the monitor's size, else scaled.
+    // `op` is PictOpSrc only for a source that is opaque throughout.
     void composite(Picture source, int op, const Box& box, Picture target);
     void paintWindow(const TopLevel& topLevel, XserverRegion residue, Picture target);
 
@@ -76,6 +82,8 @@ private:
     std::vector<Slot> pool_;
     std::vector<Slot> retired_;  // of an earlier size, freed once off show
     DamageBook book_;
+    std::optional<DamageBook::Painting> painting_;
+    Area lastHandedOut_;  // what the last frame changed, monitor coordinates
     DesktopBackground background_;
     Pixmap backdrop_ = None;  // the background at the frame's size
     Picture backdropPicture_ = None;

@@ -99,15 +99,19 @@ void X11CaptureStream::tick() {
         stopWithError("The connection to the X server was lost.");
         return;
     }
+    if (frame) {
+        if (auto output = output_.lock()) output->streamDidOutputSampleBuffer(*this, frame, StreamOutputType::screen);
+        // Nobody kept it: the view was still busy with the one before. The
+        // change it carried must still reach the view, even if the screen
+        // now stands still.
+        if (frame.use_count() == 1) compositor_->frameNotTaken();
+    }
     {
         std::lock_guard lock(waiterMutex_);
         tickQueued_ = false;
         changePending_ = compositor_->changePending();
     }
     tickDone_.notify_one();
-    if (!frame) return;
-    if (auto output = output_.lock())
-        output->streamDidOutputSampleBuffer(*this, std::move(frame), StreamOutputType::screen);
 }
 
 void X11CaptureStream::stopWithError(const std::string& description) {

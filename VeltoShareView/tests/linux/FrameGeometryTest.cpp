@@ -131,26 +131,42 @@ TEST(FrameGeometry, AnAreaStaysShortWithoutLosingAnyPixel) {
 
 TEST(FrameGeometry, EachPooledPictureRepaintsWhatChangedSinceItWasLastPainted) {
     DamageBook book(3);
-    const Box a{0, 0, 10, 10}, b{100, 100, 10, 10}, c{200, 0, 5, 5};
+    const Box a{0, 0, 10, 10}, b{100, 100, 10, 10}, c{200, 0, 5, 5}, d{300, 300, 5, 5};
     for (int picture = 0; picture < 3; ++picture) EXPECT_TRUE(book.missedBy(picture).everything);
 
-    book.handedOut(0);  // painted whole
-    EXPECT_TRUE(book.sinceLastFrame().empty());
+    EXPECT_TRUE(book.startPainting(0).missed.everything);  // handed out
+    EXPECT_FALSE(book.changedSinceLastFrame());
     book.add(a);
-    book.handedOut(1);  // painted whole; the view shows it after picture 0
+    const DamageBook::Painting second = book.startPainting(1);  // handed out, shown after picture 0
+    EXPECT_TRUE(second.missed.everything);
+    EXPECT_EQ(second.sinceLastFrame.boxes, (std::vector<Box>{a}));
     book.add(b);
     EXPECT_EQ(book.missedBy(0).boxes, (std::vector<Box>{a, b}));
     EXPECT_EQ(book.missedBy(1).boxes, (std::vector<Box>{b}));
     EXPECT_TRUE(book.missedBy(2).everything);
-    EXPECT_EQ(book.sinceLastFrame().boxes, (std::vector<Box>{b}));
 
-    book.handedOut(0);
+    // A change reported while a picture is painted may not be in it: it
+    // stays missed by that picture, and the next frame shows it as changed.
+    const DamageBook::Painting third = book.startPainting(0);
+    EXPECT_EQ(third.missed.boxes, (std::vector<Box>{a, b}));
+    EXPECT_EQ(third.sinceLastFrame.boxes, (std::vector<Box>{b}));
     book.add(c);
     EXPECT_EQ(book.missedBy(0).boxes, (std::vector<Box>{c}));
-    EXPECT_EQ(book.missedBy(1).boxes, (std::vector<Box>{b, c}));
+    EXPECT_TRUE(book.changedSinceLastFrame());
+
+    // A painting thrown away: the picture lacks again what it was to get,
+    // and nothing it would have shown as changed is forgotten.
+    const DamageBook::Painting thrownAway = book.startPainting(1);
+    EXPECT_EQ(thrownAway.missed.boxes, (std::vector<Box>{b, c}));
+    book.add(d);
+    book.discard(thrownAway);
+    const DamageBook::Painting retried = book.startPainting(1);
+    EXPECT_EQ(retried.missed.boxes, (std::vector<Box>{d, b, c}));
+    EXPECT_EQ(retried.sinceLastFrame.boxes, (std::vector<Box>{d, c}));
+
     book.addEverything();
     EXPECT_TRUE(book.missedBy(0).everything);
-    EXPECT_TRUE(book.sinceLastFrame().everything);
+    EXPECT_TRUE(book.startPainting(2).sinceLastFrame.everything);
 }
 
 TEST(FrameGeometry, ScenesDifferWhereWindowsCameWentMovedOrChangedPlaceInTheStack) {
