@@ -34,6 +34,8 @@ std::chrono::nanoseconds frameInterval(const StreamConfiguration& configuration)
 
 // Without pointer motion events, how often the pointer is looked at.
 constexpr int pointerLookMilliseconds = 100;
+// The least time between two looks at the screen.
+constexpr auto tickSpacing = std::chrono::milliseconds(4);
 
 }  // namespace
 
@@ -100,6 +102,10 @@ void X11CaptureStream::tick() {
         return;
     }
     if (frame) {
+        {
+            std::lock_guard lock(waiterMutex_);
+            tickMadeFrame_ = true;
+        }
         if (auto output = output_.lock()) output->streamDidOutputSampleBuffer(*this, frame, StreamOutputType::screen);
         // Nobody kept it: the view was still busy with the one before. The
         // change it carried must still reach the view, even if the screen
@@ -125,6 +131,7 @@ void X11CaptureStream::startWaiter() {
         std::lock_guard lock(waiterMutex_);
         stopping_ = false;
         tickQueued_ = false;
+        tickMadeFrame_ = false;
         changePending_ = true;
     }
     stopWake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -136,15 +143,21 @@ void X11CaptureStream::wait() {
     using Clock = std::chrono::steady_clock;
     const auto interval = frameInterval(configuration_);
     const std::weak_ptr<X11CaptureStream> weak = weak_from_this();
-    auto lastTick = Clock::now() - interval;
+    // The frame rate bounds frames, not looks at the screen: news that shows
+    // nothing (the share window's own repaint, a private window's) must not
+    // hold back the next frame. Looks alone are spaced by a few milliseconds.
+    auto lastTick = Clock::now() - interval, lastFrameTick = lastTick;
+    const auto due = [&] { return std::max(lastFrameTick + interval, lastTick + tickSpacing); };
     std::unique_lock lock(waiterMutex_);
     for (;;) {
         tickDone_.wait(lock, [this] { return stopping_ || !tickQueued_; });
         if (stopping_) return;
+        if (tickMadeFrame_) lastFrameTick = lastTick;
+        tickMadeFrame_ = false;
         int timeout = -1;
         if (changePending_) {
-            const auto due = lastTick + interval - Clock::now();
-            timeout = int(std::max<std::int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(due).count()));
+            const auto wait = due() - Clock::now();
+            timeout = int(std::max<std::int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(wait).count()));
         } else if (pointerLookedAt_) {
             timeout = pointerLookMilliseconds;
         }
@@ -155,9 +168,9 @@ void X11CaptureStream::wait() {
         poll(watched, 3, timeout);
         if (watched[2].revents & POLLIN) shown_->drain();
         lock.lock();
-        // Not sooner than a frame interval after the last tick: news that
+        // Not sooner than a frame interval after the last frame: news that
         // comes faster waits and is painted together.
-        if (tickDone_.wait_until(lock, lastTick + interval, [this] { return stopping_; })) return;
+        if (tickDone_.wait_until(lock, due(), [this] { return stopping_; })) return;
         lastTick = Clock::now();
         tickQueued_ = true;
         queue_->async([weak] {

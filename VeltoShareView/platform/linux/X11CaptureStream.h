@@ -53,7 +53,7 @@ private:
     // The waiter thread only paces the work: it sleeps until the screen has
     // news (or, while a change waits to be painted, until the next frame is
     // due) and then asks the frames queue for one tick, never for a second
-    // while one is still waiting, and at most 30 times a second. An
+    // while one is still waiting; at most 30 ticks a second make frames. An
     // unchanged screen wakes nobody.
     std::thread waiter_;
     int connectionNumber_ = -1;
@@ -64,6 +64,7 @@ private:
     bool stopping_ = false;      // guarded by waiterMutex_
     bool tickQueued_ = false;    // guarded by waiterMutex_
     bool changePending_ = true;  // guarded by waiterMutex_
+    bool tickMadeFrame_ = false; // guarded by waiterMutex_
 };
 
 }  // namespace velto::x11
