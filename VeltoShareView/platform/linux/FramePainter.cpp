@@ -7,11 +7,6 @@
 namespace velto::x11 {
 namespace {
 
-XRectangle rectangleOf(const Box& box) {
-    return {short(box.x), short(box.y), static_cast<unsigned short>(box.width),
-            static_cast<unsigned short>(box.height)};
-}
-
 bool overlaps(const Box& a, const Box& b) {
     return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
 }

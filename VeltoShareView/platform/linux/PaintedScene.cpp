@@ -113,8 +113,7 @@ bool PaintedScene::prepare(TopLevel& topLevel) {
         for (const PaintableWindow::Cover& cover : source.covers) {
             const XserverRegion shape = XFixesCreateRegionFromWindow(display_, cover.window, WindowRegionBounding);
             XFixesTranslateRegion(display_, shape, cover.insideX, cover.insideY);
-            XRectangle box{short(cover.box.x), short(cover.box.y), static_cast<unsigned short>(cover.box.width),
-                           static_cast<unsigned short>(cover.box.height)};
+            XRectangle box = rectangleOf(cover.box);
             const XserverRegion clip = XFixesCreateRegion(display_, &box, 1);
             XFixesIntersectRegion(display_, shape, shape, clip);
             XFixesUnionRegion(display_, topLevel.covered, topLevel.covered, shape);
@@ -169,8 +168,7 @@ XserverRegion PaintedScene::privateAreaBeneath(Window window) {
     const int insideX = box.x + border, insideY = box.y + border;
     std::vector<XRectangle> boxes;
     for (const Box& box : judge_.leftOut())
-        boxes.push_back({short(box.x), short(box.y), static_cast<unsigned short>(box.width),
-                         static_cast<unsigned short>(box.height)});
+        boxes.push_back(rectangleOf(box));
     for (Window other : mappedSinceJudgement_)
         if (other != window) boxes.push_back(windowGeometry(display_, other, box, border) ? box : everywhere);
     const XserverRegion area = XFixesCreateRegion(display_, boxes.data(), int(boxes.size()));

@@ -90,8 +90,7 @@ void FramePresenter::paintFrame(const x11::CapturedFrame& frame, x11::PixelSize 
     if (changedOnly) {
         std::vector<XRectangle> rectangles;
         for (const x11::Box& box : frame.changed().boxes)
-            rectangles.push_back({short(box.x), short(box.y), static_cast<unsigned short>(box.width),
-                                  static_cast<unsigned short>(box.height)});
+            rectangles.push_back(x11::rectangleOf(box));
         if (rectangles.empty()) return;
         XRenderSetPictureClipRectangles(display, targetPicture_, place.left, place.top, rectangles.data(),
                                         int(rectangles.size()));

@@ -102,10 +102,6 @@ void X11CaptureStream::tick() {
         return;
     }
     if (frame) {
-        {
-            std::lock_guard lock(waiterMutex_);
-            tickMadeFrame_ = true;
-        }
         if (auto output = output_.lock()) output->streamDidOutputSampleBuffer(*this, frame, StreamOutputType::screen);
         // Nobody kept it: the view was still busy with the one before. The
         // change it carried must still reach the view, even if the screen
@@ -115,6 +111,7 @@ void X11CaptureStream::tick() {
     {
         std::lock_guard lock(waiterMutex_);
         tickQueued_ = false;
+        tickMadeFrame_ = frame != nullptr;
         changePending_ = compositor_->changePending();
     }
     tickDone_.notify_one();

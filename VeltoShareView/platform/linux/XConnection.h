@@ -3,6 +3,8 @@
 // content queries): each lives on one thread, so Xlib needs no locking, and a
 // broken connection is noticed per connection instead of ending the process.
 
+#include "Box.h"
+
 #include <X11/Xlib.h>
 
 #include <memory>
@@ -64,6 +66,10 @@ std::vector<Window> childWindows(::Display* display, Window window);
 // The outer box of `window` in its parent's coordinates, and its border;
 // false when it is gone.
 bool windowGeometry(::Display* display, Window window, XRectangle& outer, int& border);
+
+inline XRectangle rectangleOf(const Box& box) {
+    return {short(box.x), short(box.y), static_cast<unsigned short>(box.width), static_cast<unsigned short>(box.height)};
+}
 
 // Why the extensions the share view relies on are not all there, or nothing.
 std::optional<std::string> missingExtension(::Display* display);
