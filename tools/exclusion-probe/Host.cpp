@@ -121,9 +121,8 @@ void Host::run() {
     main_ = XOpenDisplay(nullptr);
     extra_ = XOpenDisplay(nullptr);
     if (!main_ || !extra_) _exit(70);
-    if (options_.desktopWindow) {
-        const Window window = createWindow(main_, {Kind::plain, None, *options_.desktopWindow, privateColour,
-                                                   mainAppBundleID});
+    for (const Area& area : options_.privateBeforeShare) {
+        const Window window = createWindow(main_, {Kind::plain, None, area, privateColour, mainAppBundleID});
         XMapWindow(main_, window);
         XSync(main_, False);
         if (!standin::waitViewable(main_, window, 5)) _exit(71);

@@ -16,6 +16,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace probe {
 
@@ -23,7 +24,7 @@ struct HostOptions {
     int link = -1;
     std::string shareView;
     unsigned long displayID = 0;
-    std::optional<Area> desktopWindow;  // a private window opened before the share
+    std::vector<Area> privateBeforeShare;  // private windows opened before the share
 };
 
 [[noreturn]] void runHost(const HostOptions& options);

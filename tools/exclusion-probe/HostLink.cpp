@@ -18,7 +18,7 @@ bool startsWith(const std::string& text, const std::string& prefix) { return tex
 }  // namespace
 
 std::optional<HostLink> HostLink::start(const std::string& self, const std::string& shareView,
-                                        unsigned long displayID, const std::string& desktopWindow) {
+                                        unsigned long displayID, const std::string& privateBeforeShare) {
     int ends[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return std::nullopt;
     const pid_t host = fork();
@@ -31,9 +31,9 @@ std::optional<HostLink> HostLink::start(const std::string& self, const std::stri
         std::vector<const char*> arguments{self.c_str(),   "--role",       "host",
                                            "--link",       linkText.c_str(), "--share-view",
                                            shareView.c_str(), "--display-id", id.c_str()};
-        if (!desktopWindow.empty()) {
-            arguments.push_back("--desktop-window");
-            arguments.push_back(desktopWindow.c_str());
+        if (!privateBeforeShare.empty()) {
+            arguments.push_back("--private-before-share");
+            arguments.push_back(privateBeforeShare.c_str());
         }
         arguments.push_back(nullptr);
         execv(self.c_str(), const_cast<char* const*>(arguments.data()));

@@ -14,9 +14,10 @@ namespace probe {
 
 class HostLink {
 public:
-    // Starts this program again as the host, with the share view to run.
+    // Starts this program again as the host, with the share view to run and
+    // the private windows it opens first ("x,y,w,h" each, ';' between).
     static std::optional<HostLink> start(const std::string& self, const std::string& shareView,
-                                         unsigned long displayID, const std::string& desktopWindow);
+                                         unsigned long displayID, const std::string& privateBeforeShare);
 
     pid_t host() const { return host_; }
     pid_t shareView() const { return shareView_; }

@@ -92,35 +92,30 @@ void Matrix::runReuse() {
     run_.expectSpots("unrelated-program: its window shows", run_.frameArea(*window, area));
 }
 
-// A public window with no background draws its content itself and keeps what
-// a child showed until it draws again: a private child that unmaps leaves its
-// picture behind in the public window, which must not show.
+// A public window with no background draws its content itself, in a program
+// of its own that answers each Expose at once, as real programs do: a private
+// child that unmaps leaves its picture in the public window until then, and
+// that picture must not show.
 void Matrix::runUnmappedInSelfPainted() {
-    ::Display* display = run_.display;
     const Area& screen = run_.monitor.area;
     const unsigned long colour = publicPalette[0];
-    const Window painted =
-        createWindow(display, {Kind::plain, None, {screen.x + 20, screen.y + 820, 420, 230}, colour, "ProbeSelfPainted"});
-    XSetWindowBackgroundPixmap(display, painted, None);
-    XMapWindow(display, painted);
-    XSync(display, False);
-    standin::waitViewable(display, painted, 5);
-    const GC gc = XCreateGC(display, painted, 0, nullptr);
-    XSetForeground(display, gc, colour);
-    XFillRectangle(display, painted, gc, 0, 0, 420, 230);
-    XFreeGC(display, gc);
-    XSync(display, False);
-    run_.scene.add(painted, Scene::solid(colour));
+    const Area area{screen.x + 20, screen.y + 820, 420, 230};
+    const pid_t pid = run_.startWindowProcess("ProbeSelfPainted", colour, area, Repaint::atOnce);
+    const auto painted = run_.windowOf(pid, "ProbeSelfPainted");
+    run_.expect(painted && standin::waitViewable(run_.display, *painted, 5),
+                "a program that paints its own window shows it");
+    if (!painted) return;
+    run_.scene.add(*painted, Scene::solid(colour));
 
     Window child = None;
-    runCase("unmapped-in-self-painted", run_.frameArea(painted, {}), [&] {
-        child = hostWindow("create main plain " + std::to_string(painted) + " 110 60 200 110");
+    runCase("unmapped-in-self-painted", run_.frameArea(*painted, area), [&] {
+        child = hostWindow("create main plain " + std::to_string(*painted) + " 110 60 200 110");
         run_.host->order("map " + std::to_string(child));
         // Covered or showing its parent's stale pixels: neither is known here.
         run_.scene.addInside(child, [](int, int) { return std::optional<unsigned long>(); });
-        if (standin::waitViewable(display, child, 5)) pause(0.5);
+        if (standin::waitViewable(run_.display, child, 5)) pause(0.5);
         run_.host->order("unmap " + std::to_string(child));
-        return painted;
+        return *painted;
     });
 }
 
@@ -146,12 +141,15 @@ int Matrix::run() {
     const std::vector<Area> bareDesktop{{screen.x + 1000, screen.y + 280, 330, 150},
                                         {screen.x + 1350, screen.y + 30, 540, 390},
                                         {screen.x + 480, screen.y + 490, 420, 520}};
-    if (!run_.begin(desktopPrivate)) return run_.finish();
+    const Area aroundDesktopPrivate{desktopPrivate.x - 30, desktopPrivate.y - 30, desktopPrivate.width + 60,
+                                    desktopPrivate.height + 60};
+    if (!run_.begin({desktopPrivate}, {{"desktop-private", aroundDesktopPrivate}})) return run_.finish();
     pause(1.0);
     run_.expectSpots("the desktop shows where the private window lay when the share started",
                      {desktopPrivate.x - 20, desktopPrivate.y - 30, desktopPrivate.width + 40,
                       desktopPrivate.height + 50});
     for (const Area& area : bareDesktop) run_.expectSpots("the desktop shows where no window lies", area);
+    run_.expectShareWindowAbsent("share start");
 
     runCase("top-level", slot(0, 0), [&] {
         const Window window = hostWindow("create main plain 0 " + orderArea(privateArea(slot(0, 0))));
@@ -217,10 +215,10 @@ int Matrix::run() {
     runUnmappedInSelfPainted();
 
     // A new background: the picture follows it.
-    publishDesktop(display, changedDesktop);
-    run_.scene.setDesktop(changedDesktop);
+    run_.setDesktop(changedDesktop);
     pause(1.0);
     for (const Area& area : bareDesktop) run_.expectSpots("the desktop shows its new background", area);
+    run_.expectShareWindowAbsent("after every case");
     run_.savePicture("matrix-" + run_.options.session);
     return run_.finish();
 }

@@ -22,10 +22,6 @@ std::string areaText(const Area& area) {
            std::to_string(area.height);
 }
 
-Area grown(const Area& area, int by) {
-    return {area.x - by, area.y - by, area.width + 2 * by, area.height + 2 * by};
-}
-
 }  // namespace
 
 ProbeRun::ProbeRun(const Options& options)
@@ -42,15 +38,16 @@ void ProbeRun::expect(bool condition, const std::string& what) {
     if (!condition) ++failures;
 }
 
-bool ProbeRun::begin(const std::optional<Area>& desktopWindow) {
+bool ProbeRun::begin(const std::vector<Area>& privateBeforeShare, const std::vector<NamedArea>& regions) {
     const auto found = display ? standin::firstMonitor(display) : std::nullopt;
     expect(found.has_value(), "an X display with a RandR monitor");
     if (!found) return false;
     monitor = *found;
-    publishDesktop(display, std::nullopt);
+    setDesktop(std::nullopt);
 
-    host = HostLink::start(options.self, options.shareView, monitor.displayID,
-                           desktopWindow ? areaText(*desktopWindow) : "");
+    std::string privateAreas;
+    for (const Area& area : privateBeforeShare) privateAreas += (privateAreas.empty() ? "" : ";") + areaText(area);
+    host = HostLink::start(options.self, options.shareView, monitor.displayID, privateAreas);
     expect(host.has_value(), "the host started the share view as its child");
     if (!host) return false;
     std::cout << "[probe] host " << host->host() << ", VeltoShareView " << host->shareView() << std::endl;
@@ -70,7 +67,7 @@ bool ProbeRun::begin(const std::optional<Area>& desktopWindow) {
         for (const auto& file : std::filesystem::directory_iterator(options.screenshots))
             if (file.path().string().rfind(prefix + "-leak-", 0) == 0) std::filesystem::remove(file.path());
     sampler = std::make_unique<Sampler>(shareWindow, monitor.area, prefix);
-    if (desktopWindow) sampler->open("desktop-private", grown(*desktopWindow, 30));
+    for (const auto& region : regions) sampler->open(region.name, region.area);
     sampler->start();
 
     const auto starting = host->waitStatus("starting", 20);
@@ -104,8 +101,60 @@ SpotCheck ProbeRun::spotCheck(const Scene& expected, const Area& area, int colum
 }
 
 void ProbeRun::expectSpots(const std::string& what, const Area& area, int columns, int rows) {
-    const SpotCheck check = spotCheck(scene, area, columns, rows);
+    if (options.tiling) {
+        std::cout << "[probe] skipped, the window manager tiles: " << what << std::endl;
+        return;
+    }
+    expectSpots(what, scene, area, columns, rows);
+}
+
+void ProbeRun::expectSpots(const std::string& what, const Scene& expected, const Area& area, int columns,
+                           int rows) {
+    const SpotCheck check = spotCheck(expected, area, columns, rows);
     expect(check.checked > 0 && check.wrong.empty(), what + " (" + describe(check) + ")");
+}
+
+Scene ProbeRun::sceneFromServer(const std::map<Window, unsigned long>& painted, const std::set<Window>& leftOut) {
+    Scene result(display);
+    result.setDesktop(desktop_);
+    std::map<Window, std::pair<Window, unsigned long>> paintedIn;  // top-level -> window, colour
+    std::set<Window> leftOutTopLevels;
+    for (const auto& [window, colour] : painted) paintedIn[topLevelOf(display, window)] = {window, colour};
+    for (Window window : leftOut) leftOutTopLevels.insert(topLevelOf(display, window));
+    const auto unknown = [](int, int) { return std::optional<unsigned long>(); };
+    for (Window topLevel : childrenOf(display, DefaultRootWindow(display))) {
+        XWindowAttributes attributes{};
+        if (leftOutTopLevels.count(topLevel) || !XGetWindowAttributes(display, topLevel, &attributes) ||
+            attributes.map_state != IsViewable)
+            continue;
+        const auto known = paintedIn.find(topLevel);
+        if (known != paintedIn.end()) result.add(known->second.first, Scene::solid(known->second.second));
+        else result.add(topLevel, unknown);
+    }
+    return result;
+}
+
+// Spots all over the frame, and a band of them through the title bar, where a
+// frame that showed would be the window manager's colours: the desktop's
+// checkerboard is no window manager's.
+void ProbeRun::expectShareWindowAbsent(const std::string& when) {
+    const Scene beneath = sceneFromServer({}, {shareWindow});
+    const Area frame = frameArea(shareWindow, {});
+    const Area client = standin::rootArea(display, shareWindow).value_or(frame);
+    SpotCheck all = spotCheck(beneath, frame, 12, 8);
+    if (client.y - frame.y >= 4) {
+        const SpotCheck title = spotCheck(beneath, {frame.x, frame.y, frame.width, client.y - frame.y}, 48, 2);
+        all.checked += title.checked;
+        all.wrong.insert(all.wrong.end(), title.wrong.begin(), title.wrong.end());
+    }
+    expect(all.checked > 0 && all.wrong.empty(),
+           when + ": what lies beneath shows where the share window and its frame lie (" + describe(all) + ")");
+}
+
+void ProbeRun::setDesktop(std::optional<unsigned long> solid) {
+    publishDesktop(display, solid);
+    desktop_ = solid;
+    scene.setDesktop(solid);
 }
 
 void ProbeRun::savePicture(const std::string& name) {
@@ -115,13 +164,21 @@ void ProbeRun::savePicture(const std::string& name) {
     std::cout << "[probe] " << (saved ? "saved " : "could not save ") << file << std::endl;
 }
 
-pid_t ProbeRun::startWindowProcess(const std::string& windowClass, unsigned long colour, const Area& area) {
+pid_t ProbeRun::startWindowProcess(const std::string& windowClass, unsigned long colour, const Area& area,
+                                   std::optional<Repaint> repaint) {
     const std::string colourText = std::to_string(colour), where = areaText(area);
-    const char* arguments[] = {options.self.c_str(), "--role",       "window",       "--class", windowClass.c_str(),
-                               "--colour",           colourText.c_str(), "--area", where.c_str(), nullptr};
+    const std::string repaintName = repaint ? nameOf(*repaint) : "";
+    std::vector<const char*> arguments{options.self.c_str(), "--role",           "window", "--class",
+                                       windowClass.c_str(),  "--colour",         colourText.c_str(),
+                                       "--area",             where.c_str()};
+    if (repaint) {
+        arguments.push_back("--repaint");
+        arguments.push_back(repaintName.c_str());
+    }
+    arguments.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
-        execv(options.self.c_str(), const_cast<char* const*>(arguments));
+        execv(options.self.c_str(), const_cast<char* const*>(arguments.data()));
         _exit(127);
     }
     if (pid > 0) others_.push_back(pid);

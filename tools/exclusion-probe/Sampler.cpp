@@ -71,6 +71,12 @@ void Sampler::open(const std::string& region, const standin::Area& screenArea) {
     regions_[region] = Open{screenArea, Clock::now(), {}, false};
 }
 
+void Sampler::close(const std::string& region) {
+    std::lock_guard lock(mutex_);
+    const auto found = regions_.find(region);
+    if (found != regions_.end()) found->second.closed = true;
+}
+
 std::map<std::string, RegionCount> Sampler::counts() const {
     std::lock_guard lock(mutex_);
     std::map<std::string, RegionCount> result;
@@ -117,6 +123,7 @@ void Sampler::examine(const QImage& picture) {
             const QPointF at = mirror.toScreen(x + 0.5, y + 0.5);
             bool charged = false;
             for (const auto& [name, region] : regions_) {
+                if (region.closed) continue;
                 const auto& a = region.area;
                 if (at.x() >= a.x - slack && at.x() < a.x + a.width + slack && at.y() >= a.y - slack &&
                     at.y() < a.y + a.height + slack) {
@@ -140,7 +147,7 @@ void Sampler::examine(const QImage& picture) {
         }
     };
     for (auto& [name, region] : regions_)
-        tally(region.count, pixels[name], region.since, region.pictureSaved, name);
+        if (!region.closed) tally(region.count, pixels[name], region.since, region.pictureSaved, name);
     tally(unattributed_, stray, started_, unattributedSaved_, "elsewhere");
 }
 

@@ -58,8 +58,11 @@ public:
     void stop();
 
     // From now on, leaks mirrored from this area of the screen (plus a few
-    // pixels for the scaling) count for the region. Open until stop().
+    // pixels for the scaling) count for the region, until it is closed or the
+    // sampler stops.
     void open(const std::string& region, const standin::Area& screenArea);
+    // The region keeps its count; later leaks there go to other regions.
+    void close(const std::string& region);
 
     std::map<std::string, RegionCount> counts() const;
     RegionCount unattributed() const;
@@ -71,6 +74,7 @@ private:
         std::chrono::steady_clock::time_point since;
         RegionCount count;
         bool pictureSaved = false;
+        bool closed = false;
     };
     void run();
     void examine(const QImage& picture);

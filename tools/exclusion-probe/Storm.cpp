@@ -1,7 +1,9 @@
 // The storm: private and public windows made, mapped, unmapped, moved,
 // restacked, reparented and destroyed at random while the share is live,
 // some private ones inside public windows. Not one private pixel may show in
-// any picture. The same storm number gives the same storm again.
+// any picture. Some public windows have background None and are painted by
+// a program that answers Expose late, as a busy GTK or browser window does.
+// The same storm number gives the same storm again.
 
 #include "ProbeRun.h"
 
@@ -24,7 +26,7 @@ using Clock = std::chrono::steady_clock;
 
 class Storm {
 public:
-    Storm(ProbeRun& run, unsigned long number) : run_(run), random_(number) {}
+    Storm(ProbeRun& run, unsigned long number) : run_(run), random_(number) { painter_.start(); }
     void blow(double seconds);
     void checkPublicShows();
     void calm();
@@ -50,6 +52,7 @@ private:
     std::mt19937 random_;
     std::vector<Entry> windows_;
     Area area_;
+    Painter painter_;
 };
 
 Area Storm::randomArea(const Area& within) {
@@ -117,6 +120,11 @@ void Storm::act(const Entry& entry, const std::string& verb, const std::string& 
 void Storm::makePublic() {
     const unsigned long colour = publicPalette[below(int(std::size(publicPalette)))];
     const Window window = createWindow(run_.display, {Kind::plain, None, randomArea(area_), colour, "ProbeStorm"});
+    if (chance(0.4)) {
+        XSetWindowBackgroundPixmap(run_.display, window, None);
+        XSync(run_.display, False);
+        painter_.adopt(window, colour, Repaint::late);
+    }
     if (chance(0.8)) XMapWindow(run_.display, window);
     XSync(run_.display, False);
     windows_.push_back({window, false, colour});
@@ -217,7 +225,8 @@ bool darkenedByCover(const std::string& spot) {
 }
 
 // The storm's public windows on the desktop must show where no window inside
-// them lies (public or private, each judged elsewhere).
+// them lies (public or private, each judged elsewhere), once their programs
+// have painted: the spot check waits for the late ones.
 void Storm::checkPublicShows() {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     forgetDestroyed();
@@ -279,11 +288,12 @@ int runStorm(ProbeRun& run) {
     const unsigned long number = run.options.stormNumber.value_or(
         std::random_device{}() % 1000000);
     std::cout << "[probe] storm number " << number << std::endl;
-    if (!run.begin(std::nullopt)) return run.finish();
+    if (!run.begin({}, {})) return run.finish();
     Storm storm(run, number);
     storm.blow(run.options.stormSeconds);
     storm.checkPublicShows();
     storm.calm();
+    run.expectShareWindowAbsent("after the storm");
     const int status = run.finish();
     if (status != 0)
         std::cout << "[probe] storm number " << number << " failed; replay it with VELTO_STORM_NUMBER=" << number

@@ -6,12 +6,15 @@
 // lines and makes the private windows the probe orders. A sampler takes a
 // picture of the share window every 35 ms for the whole share.
 //
-// usage: velto-exclusion-probe --share-view PATH --mode matrix|storm --session NAME
-//            [--screenshots DIR] [--storm-number N] [--storm-seconds S]
+// usage: velto-exclusion-probe --share-view PATH --mode matrix|storm|paint --session NAME
+//            [--screenshots DIR] [--storm-number N] [--storm-seconds S] [--tiling yes]
+//   --tiling: the window manager places windows itself, so checks of the
+//   probe's own layout are skipped (leaks are counted all the same).
 //   VELTO_STORM_NUMBER and VELTO_STORM_SECONDS stand in for the last two.
 
 #include "ProbeRun.h"
 #include "Host.h"
+#include "Painter.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -23,8 +26,8 @@
 namespace {
 
 [[noreturn]] void usage() {
-    std::cerr << "usage: velto-exclusion-probe --share-view PATH --mode matrix|storm --session NAME "
-                 "[--screenshots DIR] [--storm-number N] [--storm-seconds S]\n";
+    std::cerr << "usage: velto-exclusion-probe --share-view PATH --mode matrix|storm|paint --session NAME "
+                 "[--screenshots DIR] [--storm-number N] [--storm-seconds S] [--tiling yes]\n";
     std::exit(2);
 }
 
@@ -34,14 +37,42 @@ probe::Area parseArea(const std::string& text) {
     return area;
 }
 
-// A program of its own with one solid window, until it is told to end.
-[[noreturn]] void runWindowProcess(const std::string& windowClass, unsigned long colour, const probe::Area& area) {
-    ::Display* display = XOpenDisplay(nullptr);
+// Areas separated by ';'.
+std::vector<probe::Area> parseAreas(const std::string& text) {
+    std::vector<probe::Area> areas;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find(';', start), text.size());
+        areas.push_back(parseArea(text.substr(start, end - start)));
+        start = end + 1;
+    }
+    return areas;
+}
+
+// A program of its own with one solid window, until it is told to end:
+// painted by the server from its background pixel, or by the program itself
+// on Expose when `repaint` is given.
+[[noreturn]] void runWindowProcess(const std::string& windowClass, unsigned long colour, const probe::Area& area,
+                                   const std::string& repaintName) {
+    if (repaintName.empty()) {
+        ::Display* display = XOpenDisplay(nullptr);
+        if (!display) _exit(70);
+        const Window window = probe::createWindow(display, {probe::Kind::plain, None, area, colour, windowClass});
+        XMapWindow(display, window);
+        XSync(display, False);
+        for (;;) pause();
+    }
+    const auto repaint = probe::repaintNamed(repaintName);
+    if (!repaint) usage();
+    probe::Painter painter;
+    ::Display* display = painter.display();
     if (!display) _exit(70);
     const Window window = probe::createWindow(display, {probe::Kind::plain, None, area, colour, windowClass});
+    XSetWindowBackgroundPixmap(display, window, None);
+    painter.adopt(window, colour, *repaint);
     XMapWindow(display, window);
     XSync(display, False);
-    for (;;) pause();
+    painter.serveForever();
 }
 
 std::string selfPath() {
@@ -72,11 +103,12 @@ int main(int argc, char** argv) {
         host.link = std::atoi(value("--link").c_str());
         host.shareView = value("--share-view");
         host.displayID = std::stoul(value("--display-id"));
-        if (!value("--desktop-window").empty()) host.desktopWindow = parseArea(value("--desktop-window"));
+        host.privateBeforeShare = parseAreas(value("--private-before-share"));
         probe::runHost(host);
     }
     if (value("--role") == "window")
-        runWindowProcess(value("--class"), std::stoul(value("--colour")), parseArea(value("--area")));
+        runWindowProcess(value("--class"), std::stoul(value("--colour")), parseArea(value("--area")),
+                         value("--repaint"));
 
     probe::Options options;
     options.self = selfPath();
@@ -84,6 +116,7 @@ int main(int argc, char** argv) {
     options.mode = value("--mode");
     options.session = value("--session");
     options.screenshots = value("--screenshots");
+    options.tiling = value("--tiling") == "yes";
     std::string number = value("--storm-number"), seconds = value("--storm-seconds");
     if (number.empty() && std::getenv("VELTO_STORM_NUMBER")) number = std::getenv("VELTO_STORM_NUMBER");
     if (seconds.empty() && std::getenv("VELTO_STORM_SECONDS")) seconds = std::getenv("VELTO_STORM_SECONDS");
@@ -94,5 +127,6 @@ int main(int argc, char** argv) {
     probe::ProbeRun run(options);
     if (options.mode == "matrix") return probe::runMatrix(run);
     if (options.mode == "storm") return probe::runStorm(run);
+    if (options.mode == "paint") return probe::runPaint(run);
     usage();
 }
