@@ -54,6 +54,7 @@ x_session_bus() {
 x_i3_config() {
   local floating=$1 config="$x_work/i3.config"
   {
+    echo '# i3 config file (v4)'
     echo 'font pango:monospace 8'
     echo 'focus_on_window_activation none'
     [ "$floating" = floating ] && echo 'for_window [class=".*"] floating enable'
