@@ -162,12 +162,11 @@ void PaintedScene::keepResidues() {
     // A program whose window has no background keeps the last pixels of a
     // child that went, moved or shrank until it paints there again: from the
     // change on, what was covered stays covered until damage reported after
-    // the change (in the order of the event stream) says it was painted anew.
-    // Relative to the inside corner, as damage is reported. The covers are
-    // those of the scene last judged, so they are kept at the first change
-    // after it only: keeping them again at a later event of the same batch
-    // (the DestroyNotify after the UnmapNotify) would undo the damage the
-    // server reported in between, when it painted the parent's background.
+    // the window was asked to repaint says it was painted anew. Relative to
+    // the inside corner, as damage is reported. The covers are those of the
+    // scene last judged, so they are kept at the first change after it only:
+    // the later events of the same batch (the DestroyNotify after the
+    // UnmapNotify) would only ask for the same repaint again.
     if (residuesKept_) return;
     residuesKept_ = true;
     for (const TopLevel& topLevel : topLevels_)

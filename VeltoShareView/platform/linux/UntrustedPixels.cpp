@@ -151,6 +151,9 @@ void UntrustedPixels::keep(Window window, XserverRegion covered, int border) {
         XUnionRectWithRegion(&inside, watched->untrusted, watched->untrusted);
     }
     if (rectangles != nullptr) XFree(rectangles);
+    // Nothing may ever paint there again by itself (a child that went while
+    // unmapped exposes nothing), so the program is asked to.
+    askRepaint(window, *watched);
 }
 
 void UntrustedPixels::painted(const XDamageNotifyEvent& damage) {

@@ -46,7 +46,8 @@ public:
     void destroyed(Window window);
 
     // From the change on (in stream order), what `covered` (relative to the
-    // outer corner) hides stays covered until painted anew.
+    // outer corner) hides stays covered until painted anew after a repaint
+    // request.
     void keep(Window window, XserverRegion covered, int border);
     void painted(const XDamageNotifyEvent& damage);
 
