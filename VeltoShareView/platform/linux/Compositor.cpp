@@ -124,7 +124,8 @@ void Compositor::handleEvent(const XEvent& event) {
         return;
     }
     if (event.type == PropertyNotify) {
-        painter_->propertyChanged(event.xproperty.atom);
+        if (event.xproperty.window == connection_->root() && painter_->propertyChanged(event.xproperty.atom)) return;
+        scene_->observeProperty(event.xproperty);
         return;
     }
     const bool shapeChanged = event.type == shapeEventBase_ + ShapeNotify;

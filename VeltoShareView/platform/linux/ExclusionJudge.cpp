@@ -27,17 +27,28 @@ struct ExclusionJudge::Candidate {
 ExclusionJudge::ExclusionJudge(XConnection& connection, shareview::ExclusionRule rule, ResourceID clientMask)
     : connection_(connection), display_(connection.display()), rule_(rule), clientMask_(clientMask),
       wmSelection_(XInternAtom(display_, ("WM_S" + std::to_string(DefaultScreen(display_))).c_str(), False)),
+      judgedProperties_{XInternAtom(display_, "WM_CLASS", False), XInternAtom(display_, "WM_STATE", False),
+                        XInternAtom(display_, "_NET_WM_PID", False), XInternAtom(display_, "_XEMBED_INFO", False),
+                        XInternAtom(display_, "_NET_SUPPORTING_WM_CHECK", False)},
       queries_(display_) {}
+
+bool ExclusionJudge::judgesBy(Atom property) const {
+    return std::find(judgedProperties_.begin(), judgedProperties_.end(), property) != judgedProperties_.end();
+}
 
 void ExclusionJudge::observe(const XEvent& event) {
     if (event.type == DestroyNotify) processByClient_.erase(event.xdestroywindow.window & ~clientMask_);
 }
 
-std::optional<ResourceID> ExclusionJudge::windowManagerClient() {
-    // An ICCCM window manager owns WM_Sn; its connection makes the frames.
-    const Window owner = XGetSelectionOwner(display_, wmSelection_);
-    if (owner == None) return std::nullopt;
-    return owner & ~clientMask_;
+WindowManagerClients ExclusionJudge::windowManagerClients() {
+    // An ICCCM window manager owns WM_Sn, an EWMH one names a window of its
+    // own on the root; either connection makes the frames.
+    WindowManagerClients clients;
+    if (const Window owner = XGetSelectionOwner(display_, wmSelection_); owner != None)
+        clients.push_back(owner & ~clientMask_);
+    if (const auto check = queries_.supportingWMCheck(connection_.root()))
+        clients.push_back(*check & ~clientMask_);
+    return clients;
 }
 
 std::optional<std::optional<std::int32_t>> ExclusionJudge::processOf(ResourceID client, Window window) {
@@ -118,7 +129,8 @@ void ExclusionJudge::descend(std::vector<Candidate>& candidates, Walk& walk) {
         std::vector<Window> parents;
         for (const auto& [candidate, index] : level) {
             const Window window = candidates[candidate].tree[std::size_t(index)].window;
-            XSelectInput(display_, window, SubstructureNotifyMask);
+            // Properties too: a window relabelled (WM_CLASS, WM_STATE) is judged anew at once.
+            XSelectInput(display_, window, SubstructureNotifyMask | PropertyChangeMask);
             XShapeSelectInput(display_, window, ShapeNotifyMask);
             parents.push_back(window);
         }
@@ -159,6 +171,7 @@ void ExclusionJudge::descend(std::vector<Candidate>& candidates, Walk& walk) {
             if (candidate.failed) continue;
             WindowFacts& facts = candidate.tree[std::size_t(boundaries[i].second)];
             facts.hasWMState = labels[i]->hasWMState;
+            facts.embedded = labels[i]->embedded;
             noteBoundary(facts, *labels[i], walk);
         }
         // When an unmapped window maps, its parent hears of it: no need to look inside.
@@ -193,7 +206,7 @@ std::set<ResourceID> ExclusionJudge::excludedClients(const Walk& walk) {
 }
 
 std::vector<PaintableWindow> ExclusionJudge::judge() {
-    const std::optional<ResourceID> windowManager = windowManagerClient();
+    const WindowManagerClients windowManagers = windowManagerClients();
     Walk walk;
     std::vector<Candidate> candidates = topLevels(walk);
     descend(candidates, walk);
@@ -212,7 +225,7 @@ std::vector<PaintableWindow> ExclusionJudge::judge() {
 
     std::vector<PaintableWindow> result;
     for (Candidate& candidate : candidates) {
-        const TopLevelVerdict verdict = judgeTopLevel(candidate.tree, windowManager, clientExcluded);
+        const TopLevelVerdict verdict = judgeTopLevel(candidate.tree, windowManagers, clientExcluded);
         if (verdict.leftOut) {
             leaveOut(candidate.window);
             continue;

@@ -39,6 +39,8 @@ public:
 
     // Called for every event of the connection before the next judgement.
     void observe(const XEvent& event);
+    // Whether a change of the property may change a judgement.
+    bool judgesBy(Atom property) const;
 
     // Walks the whole tree, bottom to top: structure events are selected on
     // every viewable window before its children are asked for, so nothing
@@ -59,7 +61,7 @@ private:
     // The clients of every application the rule names, and those that could
     // not be asked about.
     std::set<ResourceID> excludedClients(const Walk& walk);
-    std::optional<ResourceID> windowManagerClient();
+    WindowManagerClients windowManagerClients();
     WindowFacts factsOf(Window window, const WindowReport& report, int parent) const;
     void noteBoundary(const WindowFacts& facts, const WindowLabels& labels, Walk& walk);
     // Nothing when the server refused the question; a process of nothing when
@@ -71,6 +73,7 @@ private:
     const shareview::ExclusionRule rule_;
     const ResourceID clientMask_;
     const Atom wmSelection_;
+    const std::vector<Atom> judgedProperties_;
     WindowQueries queries_;
     // Process of each client, as the server reported it. Dropped as soon as a
     // window of the client is destroyed (the client may be closing, and its

@@ -179,10 +179,10 @@ void FramePainter::composite(Picture source, int op, const Box& box, Picture tar
     draw(PictOpOver, {insideRight, inside.y, reach.x + reach.width - insideRight, inside.height});
 }
 
-void FramePainter::paintWindow(const TopLevel& topLevel, XserverRegion residue, Picture target) {
+void FramePainter::paintWindow(const TopLevel& topLevel, Region untrusted, Picture target) {
     const PaintableWindow& source = topLevel.source;
     const Box box = onMonitor(topLevel.bounds());
-    if (topLevel.shape == None && topLevel.covered == None && residue == None) {
+    if (topLevel.shape == None && topLevel.covered == None && untrusted == nullptr) {
         composite(topLevel.picture, topLevel.opaque ? PictOpSrc : PictOpOver, box, target);
         return;
     }
@@ -199,11 +199,21 @@ void FramePainter::paintWindow(const TopLevel& topLevel, XserverRegion residue, 
         XFixesSetPictureClipRegion(display_, apart, source.border, source.border, topLevel.shape);
     XRenderComposite(display_, PictOpSrc, topLevel.picture, None, apart, 0, 0, 0, 0, 0, 0, unsigned(source.width),
                      unsigned(source.height));
-    for (const auto& [region, offset] : {std::pair{topLevel.covered, 0}, std::pair{residue, source.border}}) {
-        if (region == None) continue;
-        XFixesSetPictureClipRegion(display_, apart, offset, offset, region);
+    const auto blacken = [&] {
         XRenderFillRectangle(display_, PictOpSrc, apart, &black, 0, 0, unsigned(source.width),
                              unsigned(source.height));
+    };
+    if (topLevel.covered != None) {
+        XFixesSetPictureClipRegion(display_, apart, 0, 0, topLevel.covered);
+        blacken();
+    }
+    if (untrusted != nullptr) {
+        const Region outer = XCreateRegion();
+        XUnionRegion(untrusted, outer, outer);
+        XOffsetRegion(outer, source.border, source.border);
+        XRenderSetPictureClipRegion(display_, apart, outer);
+        XDestroyRegion(outer);
+        blacken();
     }
     composite(apart, PictOpOver, box, target);
     XRenderFreePicture(display_, apart);
@@ -245,7 +255,7 @@ bool FramePainter::paint(const FramePixmap& picture, const PaintedScene& scene) 
 
     XFixesSetPictureClipRegion(display_, target, 0, 0, clip);
     for (const TopLevel& topLevel : scene.topLevels())
-        if (touched(onMonitor(topLevel.bounds()))) paintWindow(topLevel, scene.residueOf(topLevel.source.window), target);
+        if (touched(onMonitor(topLevel.bounds()))) paintWindow(topLevel, scene.untrustedOf(topLevel.source.window), target);
     if (showsCursor_ && cursorBox_ && cursor_.picture() != None && touched(*cursorBox_))
         composite(cursor_.picture(), PictOpOver, *cursorBox_, target);
     XFixesSetPictureClipRegion(display_, target, 0, 0, None);

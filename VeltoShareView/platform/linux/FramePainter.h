@@ -69,7 +69,8 @@ private:
     // frame: straight when frames have the monitor's size, else scaled.
     // `op` is PictOpSrc only for a source that is opaque throughout.
     void composite(Picture source, int op, const Box& box, Picture target);
-    void paintWindow(const TopLevel& topLevel, XserverRegion residue, Picture target);
+    // `untrusted` is relative to the window's inside corner.
+    void paintWindow(const TopLevel& topLevel, Region untrusted, Picture target);
 
     XConnection& connection_;
     ::Display* display_;

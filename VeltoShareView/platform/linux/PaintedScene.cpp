@@ -8,46 +8,63 @@ namespace velto::x11 {
 
 PaintedScene::PaintedScene(XConnection& connection, shareview::ExclusionRule rule, ResourceID clientMask)
     : connection_(connection), display_(connection.display()), judge_(connection, rule, clientMask),
-      residues_(display_) {
+      untrusted_(display_) {
     // After the caller's selection: a window made meanwhile is in the answer
-    // or announced. An input-only window holds nothing to watch (refused, harmlessly).
-    for (Window window : childWindows(display_, connection_.root())) residues_.watch(window);
+    // or announced.
+    untrusted_.start(childWindows(display_, connection_.root()));
 }
 
 void PaintedScene::observe(const XEvent& event, bool shapeChanged) {
     judge_.observe(event);
     stale_ = true;
-    const Window root = connection_.root();
     // Reported on the root: a top-level window came, went, moved or was
-    // restacked. Its own pixmap holds no other program's pixels, so the frame
-    // in hand stays good. Reported anywhere below (the parent of the window
-    // that changed), the change may be inside a painted top-level window.
-    if (shapeChanged || event.xany.window != root) {
+    // restacked; its own pixmap holds no other program's pixels unless the
+    // server made it a new one. Reported anywhere below (the parent of the
+    // window that changed), the change may be inside a painted top-level
+    // window, and so may a property that names its owner.
+    const bool newPixmap = trackPixmaps(event);
+    if (shapeChanged || event.xany.window != connection_.root()) {
         changedWithin_ = true;
         keepResidues();
     }
-    if (event.type == CreateNotify && event.xcreatewindow.parent == root) residues_.watch(event.xcreatewindow.window);
-    if (event.type == ReparentNotify && event.xreparent.event == root) {
-        if (event.xreparent.parent == root)
-            residues_.watch(event.xreparent.window);
-        else
-            residues_.unwatch(event.xreparent.window);
-    }
-    if (event.type == DestroyNotify) residues_.destroyed(event.xdestroywindow.window);
-    if (event.type == MapNotify && event.xmap.event == root) {
-        const Window window = event.xmap.window;
-        residues_.mapped(window, privateAreaBeneath(window));
-        mappedSinceJudgement_.insert(window);
-    }
-    // An unmapped window's pixmap goes; a new one is painted anew when it maps.
-    if (event.type == DestroyNotify || event.type == UnmapNotify) {
-        const Window window = event.type == DestroyNotify ? event.xdestroywindow.window : event.xunmap.window;
-        residues_.forget(window);
+    if (newPixmap) changedWithin_ = true;
+}
+
+bool PaintedScene::observeProperty(const XPropertyEvent& event) {
+    if (!judge_.judgesBy(event.atom)) return false;
+    stale_ = true;
+    changedWithin_ = true;
+    return true;
+}
+
+bool PaintedScene::trackPixmaps(const XEvent& event) {
+    const Window root = connection_.root();
+    switch (event.type) {
+        case CreateNotify:
+            if (event.xcreatewindow.parent == root) untrusted_.created(event.xcreatewindow);
+            return false;
+        case ReparentNotify:
+            if (event.xreparent.event == root) untrusted_.reparented(event.xreparent, root);
+            return false;
+        case MapNotify:
+            if (event.xmap.event != root) return false;
+            untrusted_.mapped(event.xmap.window);
+            return true;
+        case ConfigureNotify:
+            return event.xconfigure.event == root && untrusted_.configured(event.xconfigure);
+        case UnmapNotify:
+            if (event.xunmap.event == root) untrusted_.unmapped(event.xunmap.window);
+            return false;
+        case DestroyNotify:
+            if (event.xdestroywindow.event == root) untrusted_.destroyed(event.xdestroywindow.window);
+            return false;
+        default:
+            return false;
     }
 }
 
 std::optional<Box> PaintedScene::painted(const XDamageNotifyEvent& damage) {
-    residues_.painted(damage);
+    untrusted_.painted(damage);
     // A window left out changes nothing in the picture.
     for (const TopLevel& topLevel : topLevels_) {
         const PaintableWindow& source = topLevel.source;
@@ -66,7 +83,6 @@ Area PaintedScene::rejudge() {
     stale_ = false;
     changedWithin_ = false;
     residuesKept_ = false;
-    mappedSinceJudgement_.clear();
     std::vector<TopLevel> prepared;
     {
         ErrorTrap trap(connection_);
@@ -94,7 +110,7 @@ std::vector<WindowLook> PaintedScene::looks() const {
     for (const TopLevel& topLevel : topLevels_)
         looks.push_back({topLevel.source.window, topLevel.bounds(), topLevel.opaque,
                          topLevel.shape == None && topLevel.covered == None &&
-                             residues_.of(topLevel.source.window) == None});
+                             untrusted_.of(topLevel.source.window) == nullptr});
     return looks;
 }
 
@@ -146,45 +162,15 @@ void PaintedScene::keepResidues() {
     // A program whose window has no background keeps the last pixels of a
     // child that went, moved or shrank until it paints there again: from the
     // change on, what was covered stays covered until damage reported after
-    // the change (in the order of the event stream) says it was painted anew.
-    // Relative to the inside corner, as damage is reported. The covers are
-    // those of the scene last judged, so they are kept at the first change
-    // after it only: keeping them again at a later event of the same batch
-    // (the DestroyNotify after the UnmapNotify) would undo the damage the
-    // server reported in between, when it painted the parent's background.
+    // the window was asked to repaint says it was painted anew. Relative to
+    // the inside corner, as damage is reported. The covers are those of the
+    // scene last judged, so they are kept at the first change after it only:
+    // the later events of the same batch (the DestroyNotify after the
+    // UnmapNotify) would only ask for the same repaint again.
     if (residuesKept_) return;
     residuesKept_ = true;
     for (const TopLevel& topLevel : topLevels_)
-        if (topLevel.covered != None) residues_.keep(topLevel.source.window, topLevel.covered, topLevel.source.border);
-}
-
-XserverRegion PaintedScene::privateAreaBeneath(Window window) {
-    // What was judged private, wherever it lies (stacking aside), and each
-    // window mapped since the judgement (not known yet), as it lies now.
-    constexpr XRectangle everywhere{-16384, -16384, 65535, 65535};
-    XRectangle box{};
-    int border = 0;
-    if (!windowGeometry(display_, window, box, border)) return XFixesCreateRegion(display_, nullptr, 0);  // gone
-    const int insideX = box.x + border, insideY = box.y + border;
-    std::vector<XRectangle> boxes;
-    for (const Box& box : judge_.leftOut())
-        boxes.push_back(rectangleOf(box));
-    for (Window other : mappedSinceJudgement_)
-        if (other != window) boxes.push_back(windowGeometry(display_, other, box, border) ? box : everywhere);
-    const XserverRegion area = XFixesCreateRegion(display_, boxes.data(), int(boxes.size()));
-    const auto add = [&](XserverRegion region, int x, int y) {
-        XFixesTranslateRegion(display_, region, x, y);
-        XFixesUnionRegion(display_, area, area, region);
-        XFixesTranslateRegion(display_, region, -x, -y);
-    };
-    for (const TopLevel& topLevel : topLevels_) {
-        const PaintableWindow& source = topLevel.source;
-        if (topLevel.covered != None) add(topLevel.covered, source.x, source.y);
-        if (const XserverRegion residue = residues_.of(source.window); residue != None)
-            add(residue, source.x + source.border, source.y + source.border);
-    }
-    XFixesTranslateRegion(display_, area, -insideX, -insideY);
-    return area;
+        if (topLevel.covered != None) untrusted_.keep(topLevel.source.window, topLevel.covered, topLevel.source.border);
 }
 
 }  // namespace velto::x11

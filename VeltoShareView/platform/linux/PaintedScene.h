@@ -2,13 +2,13 @@
 // Who may be painted, and what of them must not show: the top-level windows
 // the exclusion judge lets through, bottom to top, each with its pixmap, its
 // shape and what of it is covered in black (private windows inside it, and
-// residues of private pixels its program has not painted over yet). Keeps the
+// pixels its program has not painted since the server filled them). Keeps the
 // judgement current from the connection's events and says, after each new
 // judgement, where the picture may differ from the last one.
 
 #include "ExclusionJudge.h"
 #include "FrameGeometry.h"
-#include "Residues.h"
+#include "UntrustedPixels.h"
 #include "XConnection.h"
 
 #include <X11/extensions/Xdamage.h>
@@ -44,12 +44,18 @@ public:
 
     // A structure event, or a change of a window's shape.
     void observe(const XEvent& event, bool shapeChanged);
+    // A property of a window below the root changed; true when it may change
+    // who owns the window.
+    bool observeProperty(const XPropertyEvent& event);
     // Damage reported on a child of the root: where the picture changed (root
     // coordinates), when that window is painted.
     std::optional<Box> painted(const XDamageNotifyEvent& damage);
 
     // Whether the windows changed since the last judgement, and whether a
-    // change happened below the top-level windows (inside a painted one).
+    // change happened that may put other programs' pixels into a frame
+    // painted from that judgement: below the top-level windows (inside a
+    // painted one), or a top-level window given a new pixmap, which the
+    // server fills from the screen.
     bool stale() const { return stale_; }
     bool changedWithin() const { return changedWithin_; }
     void markStale() { stale_ = true; }
@@ -59,17 +65,16 @@ public:
     Area rejudge();
 
     const std::vector<TopLevel>& topLevels() const { return topLevels_; }
-    // None when nothing of the window is covered as a residue; relative to
-    // its inside corner.
-    XserverRegion residueOf(Window window) const { return residues_.of(window); }
+    // What of the window its program has not painted (nothing when all of
+    // it is trusted); relative to its inside corner.
+    Region untrustedOf(Window window) const { return untrusted_.of(window); }
 
 private:
     std::vector<WindowLook> looks() const;
 
     void keepResidues();
-    // Where other programs' windows could show beneath `window` when it
-    // mapped, relative to its inside corner.
-    XserverRegion privateAreaBeneath(Window window);
+    // Whether the server gave a top-level window a new pixmap.
+    bool trackPixmaps(const XEvent& event);
     // Names the pixmap and makes the pictures and regions, unchecked; false
     // when the window's visual has no picture format.
     bool prepare(TopLevel& topLevel);
@@ -79,12 +84,11 @@ private:
     XConnection& connection_;
     ::Display* display_;
     ExclusionJudge judge_;
-    Residues residues_;
-    std::vector<TopLevel> topLevels_;        // bottom to top, painted
-    std::set<Window> mappedSinceJudgement_;  // top-levels the last judgement did not know
+    UntrustedPixels untrusted_;
+    std::vector<TopLevel> topLevels_;  // bottom to top, painted
 
     bool stale_ = true;
-    bool changedWithin_ = false;  // since the last judgement, below the root
+    bool changedWithin_ = false;  // since the last judgement
     bool residuesKept_ = false;   // the last judged scene's covers, since its judgement
 };
 

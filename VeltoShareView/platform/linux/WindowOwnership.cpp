@@ -94,33 +94,39 @@ void outerCorner(const std::vector<WindowFacts>& tree, int index, int& x, int& y
 
 }  // namespace
 
-bool isFrame(const std::vector<WindowFacts>& tree, std::optional<ResourceID> windowManager) {
-    if (tree.empty() || !windowManager) return false;
+bool isFrame(const std::vector<WindowFacts>& tree, const WindowManagerClients& windowManagers) {
+    if (tree.empty()) return false;
     const WindowFacts& top = tree.front();
-    return top.client == *windowManager && !top.overrideRedirect && !top.hasWMState;
+    return !top.hasWMState &&
+           std::find(windowManagers.begin(), windowManagers.end(), top.client) != windowManagers.end();
 }
 
-TopLevelVerdict judgeTopLevel(const std::vector<WindowFacts>& tree, std::optional<ResourceID> windowManager,
+TopLevelVerdict judgeTopLevel(const std::vector<WindowFacts>& tree, const WindowManagerClients& windowManagers,
                               const std::function<bool(ResourceID client)>& clientExcluded) {
     TopLevelVerdict verdict;
     if (tree.empty() || clientExcluded(tree.front().client)) {
         verdict.leftOut = true;
         return verdict;
     }
-    if (isFrame(tree, windowManager)) {
+    const auto holdsExcludedClient = std::any_of(tree.begin() + 1, tree.end(), [&](const WindowFacts& window) {
+        return window.hasWMState && !window.embedded && window.client != tree.front().client &&
+               clientExcluded(window.client);
+    });
+    if (holdsExcludedClient) {
+        verdict.leftOut = true;
+        return verdict;
+    }
+    if (isFrame(tree, windowManagers)) {
         std::vector<int> held;
         foreignWindows(tree, 0, tree.front().client, held);
-        verdict.leftOut = held.empty() || std::any_of(held.begin(), held.end(), [&](int window) {
+        verdict.leftOut = (held.empty() && !tree.front().overrideRedirect) ||
+                          std::any_of(held.begin(), held.end(), [&](int window) {
                               return clientExcluded(tree[std::size_t(window)].client);
                           });
         if (verdict.leftOut) return verdict;
     }
     excludedWindows(tree, 0, clientExcluded, verdict.covered);
     return verdict;
-}
-
-bool clearsCover(unsigned long reportedAfterRequest, std::optional<unsigned long> repaintAsked) {
-    return !repaintAsked || reportedAfterRequest >= *repaintAsked;
 }
 
 Box outerBox(const std::vector<WindowFacts>& tree, int index) {

@@ -60,12 +60,17 @@ struct WindowFacts {
     bool hasWMState = false;  // ICCCM: a client window the window manager manages
     bool overrideRedirect = false;
     int x = 0, y = 0, width = 0, height = 0, border = 0;
+    bool embedded = false;  // XEmbed: _XEMBED_INFO, a window lent to another program's
 };
 
-// Whether a top-level window is a window manager's frame: made by the
-// manager's connection, not override-redirect (the manager's own menus are),
-// and no client window itself (no WM_STATE).
-bool isFrame(const std::vector<WindowFacts>& tree, std::optional<ResourceID> windowManager);
+// The connections of the window manager: the owner of WM_Sn and the maker
+// of the _NET_SUPPORTING_WM_CHECK window (some managers own no selection).
+using WindowManagerClients = std::vector<ResourceID>;
+
+// Whether a top-level window is a window manager's frame: made by a manager's
+// connection, and no client window itself (no WM_STATE). Some managers make
+// their frames override-redirect, as others do their menus.
+bool isFrame(const std::vector<WindowFacts>& tree, const WindowManagerClients& windowManagers);
 
 struct TopLevelVerdict {
     bool leftOut = false;     // not painted at all
@@ -73,24 +78,17 @@ struct TopLevelVerdict {
 };
 
 // What of one top-level window (tree[0]) may be painted. A top-level window
-// of an excluded client goes whole, and so does a frame that holds a window
-// of an excluded client or, its client just gone, none at all. Inside any
-// other, the outermost window of each excluded client is covered, with
-// everything inside it; also when it is unmapped, as a parent without a
-// background keeps a child's last pixels until its program paints again.
-// The tree holds the children of viewable windows only.
-TopLevelVerdict judgeTopLevel(const std::vector<WindowFacts>& tree, std::optional<ResourceID> windowManager,
+// of an excluded client goes whole, and so does any top-level that holds a
+// managed client (WM_STATE, not lent through XEmbed) of an excluded client:
+// it is that client's frame, whoever made it. A manager's frame also goes
+// whole when it holds, its client just gone, no other program's window at
+// all (unless override-redirect: a menu). Inside any other, the outermost
+// window of each excluded client is covered, with everything inside it; also
+// when it is unmapped, as a parent without a background keeps a child's last
+// pixels until its program paints again. The tree holds the children of
+// viewable windows only.
+TopLevelVerdict judgeTopLevel(const std::vector<WindowFacts>& tree, const WindowManagerClients& windowManagers,
                               const std::function<bool(ResourceID client)>& clientExcluded);
-
-// Whether damage to a covered area says its program painted there. Every
-// report carries the number of this connection's last request the server had
-// handled when it made the report. A window just mapped is asked to paint
-// again, from request `repaintAsked` on: what the server reported before
-// handling it says nothing (its own reports of the map, of the border, of a
-// watch begun after the map, and paints that the screen's copy may have
-// followed or not). Without such a request, any report after the change that
-// left the cover counts.
-bool clearsCover(unsigned long reportedAfterRequest, std::optional<unsigned long> repaintAsked);
 
 // Where window `index` lies in its top-level window's coordinates (outer
 // corner of the top-level at 0,0), border included.

@@ -40,7 +40,9 @@ std::optional<std::string> classFrom(const xcb_get_property_reply_t* reply) {
 
 WindowQueries::WindowQueries(::Display* display)
     : display_(display), wmState_(XInternAtom(display, "WM_STATE", False)),
-      wmClass_(XInternAtom(display, "WM_CLASS", False)), wmPid_(XInternAtom(display, "_NET_WM_PID", False)) {}
+      wmClass_(XInternAtom(display, "WM_CLASS", False)), wmPid_(XInternAtom(display, "_NET_WM_PID", False)),
+      xembedInfo_(XInternAtom(display, "_XEMBED_INFO", False)),
+      supportingWMCheck_(XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False)) {}
 
 Visual* WindowQueries::visualOf(unsigned long visualID) {
     XVisualInfo wanted{};
@@ -97,6 +99,7 @@ std::vector<std::optional<WindowReport>> WindowQueries::describe(const std::vect
         report.width = geometry.reply->width;
         report.height = geometry.reply->height;
         report.border = geometry.reply->border_width;
+        report.bitGravity = attributes.reply->bit_gravity;
         if (!report.inputOnly) report.visual = visualOf(attributes.reply->visual);
         result.push_back(report);
     }
@@ -107,33 +110,54 @@ std::vector<std::optional<WindowLabels>> WindowQueries::labels(const std::vector
     XFlush(display_);
     xcb_connection_t* connection = XGetXCBConnection(display_);
     struct Cookies {
-        xcb_get_property_cookie_t state, windowClass, pid;
+        xcb_get_property_cookie_t state, windowClass, pid, xembed;
     };
     std::vector<Cookies> cookies;
     for (Window window : windows) {
         const auto id = xcb_window_t(window);
         cookies.push_back({xcb_get_property(connection, 0, id, xcb_atom_t(wmState_), XCB_ATOM_ANY, 0, 0),
                            xcb_get_property(connection, 0, id, xcb_atom_t(wmClass_), XCB_ATOM_STRING, 0, 256),
-                           xcb_get_property(connection, 0, id, xcb_atom_t(wmPid_), XCB_ATOM_CARDINAL, 0, 1)});
+                           xcb_get_property(connection, 0, id, xcb_atom_t(wmPid_), XCB_ATOM_CARDINAL, 0, 1),
+                           xcb_get_property(connection, 0, id, xcb_atom_t(xembedInfo_), XCB_ATOM_ANY, 0, 0)});
     }
     std::vector<std::optional<WindowLabels>> result;
     for (const Cookies& cookie : cookies) {
-        Answer<xcb_get_property_reply_t> state, windowClass, pid;
+        Answer<xcb_get_property_reply_t> state, windowClass, pid, xembed;
         state.reply = xcb_get_property_reply(connection, cookie.state, &state.error);
         windowClass.reply = xcb_get_property_reply(connection, cookie.windowClass, &windowClass.error);
         pid.reply = xcb_get_property_reply(connection, cookie.pid, &pid.error);
-        if (!state || !windowClass || !pid) {
+        xembed.reply = xcb_get_property_reply(connection, cookie.xembed, &xembed.error);
+        if (!state || !windowClass || !pid || !xembed) {
             result.emplace_back();
             continue;
         }
         WindowLabels labels;
         labels.hasWMState = state.reply->type != XCB_ATOM_NONE;
         labels.windowClass = classFrom(windowClass.reply);
+        labels.embedded = xembed.reply->type != XCB_ATOM_NONE;
         if (pid.reply->format == 32 && xcb_get_property_value_length(pid.reply) == 4)
             labels.claimedPID = *static_cast<const std::int32_t*>(xcb_get_property_value(pid.reply));
         result.push_back(labels);
     }
     return result;
+}
+
+std::optional<Window> WindowQueries::supportingWMCheck(Window root) {
+    XFlush(display_);
+    xcb_connection_t* connection = XGetXCBConnection(display_);
+    const auto named = [&](Window window) -> std::optional<Window> {
+        Answer<xcb_get_property_reply_t> answer;
+        answer.reply = xcb_get_property_reply(
+            connection,
+            xcb_get_property(connection, 0, xcb_window_t(window), xcb_atom_t(supportingWMCheck_), XCB_ATOM_WINDOW, 0, 1),
+            &answer.error);
+        if (!answer || answer.reply->format != 32 || xcb_get_property_value_length(answer.reply) != 4)
+            return std::nullopt;
+        return Window(*static_cast<const xcb_window_t*>(xcb_get_property_value(answer.reply)));
+    };
+    const auto check = named(root);
+    if (!check || named(*check) != check) return std::nullopt;
+    return check;
 }
 
 }  // namespace velto::x11

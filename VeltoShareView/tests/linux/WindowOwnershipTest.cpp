@@ -98,6 +98,11 @@ WindowFacts window(ResourceID client, int parent, bool hasWMState = false, bool 
     return facts;
 }
 
+WindowFacts embedded(WindowFacts facts) {
+    facts.embedded = true;
+    return facts;
+}
+
 WindowFacts menu(ResourceID client) {
     WindowFacts facts = window(client, -1);
     facts.overrideRedirect = true;
@@ -108,52 +113,60 @@ TEST(WindowOwnershipTopLevel, FramesAroundPrivateClientsGoWholeEmbeddedPrivateWi
     struct Case {
         std::string name;
         std::vector<WindowFacts> tree;
-        std::optional<ResourceID> manager;
+        WindowManagerClients managers;
         bool leftOut;
         std::vector<int> covered;
     };
     const std::vector<Case> cases = {
-        {"private top-level window", {window(privateApp, -1)}, std::nullopt, true, {}},
+        {"private top-level window", {window(privateApp, -1)}, {}, true, {}},
         {"private window five levels deep in its own top-level",
          {window(privateApp, -1), window(privateApp, 0), window(privateApp, 1), window(privateApp, 2),
           window(privateApp, 3)},
-         std::nullopt, true, {}},
+         {}, true, {}},
         {"no window manager: a public window embedding a private one stays",
-         {window(publicApp, -1), window(publicApp, 0), window(privateApp, 1)}, std::nullopt, false, {2}},
-        {"no window manager: even when the embedded window carries WM_STATE",
-         {window(publicApp, -1), window(privateApp, 0, true)}, std::nullopt, false, {1}},
-        {"frame around a private client", {window(windowManager, -1), window(privateApp, 0, true)}, windowManager,
+         {window(publicApp, -1), window(publicApp, 0), window(privateApp, 1)}, {}, false, {2}},
+        {"a window holding a managed private client is its frame, whoever made it",
+         {window(publicApp, -1), window(privateApp, 0, true)}, {}, true, {}},
+        {"a managed private client lent through XEmbed is covered, not its holder's frame",
+         {window(publicApp, -1), embedded(window(privateApp, 0, true))}, {windowManager}, false, {1}},
+        {"an override-redirect frame around a private client (i3)",
+         {menu(windowManager), window(privateApp, 0, true)}, {windowManager}, true, {}},
+        {"a frame of a manager that owns no selection, only the check window (fluxbox)",
+         {window(windowManager, -1), window(windowManager, 0), window(privateApp, 1, true)},
+         {otherPublic, windowManager}, true, {}},
+        {"a managed private client deep inside a window manager's wrappers, manager unknown",
+         {window(windowManager, -1), window(windowManager, 0), window(windowManager, 1), window(privateApp, 2, true)},
+         {}, true, {}},
+        {"frame around a private client", {window(windowManager, -1), window(privateApp, 0, true)}, {windowManager},
          true, {}},
         {"frame with wrappers around a private client",
          {window(windowManager, -1), window(windowManager, 0), window(windowManager, 1), window(privateApp, 2, true)},
-         windowManager, true, {}},
+         {windowManager}, true, {}},
         {"frame around a public client that embeds a private window",
-         {window(windowManager, -1), window(publicApp, 0, true), window(privateApp, 1)}, windowManager, false, {2}},
-        {"an application, not the manager, embedding a managed-looking private window stays",
-         {window(publicApp, -1), window(privateApp, 0, true)}, windowManager, false, {1}},
+         {window(windowManager, -1), window(publicApp, 0, true), window(privateApp, 1)}, {windowManager}, false, {2}},
         {"a frame holding a private and a public client goes whole",
-         {window(windowManager, -1), window(privateApp, 0, true), window(otherPublic, 0, true)}, windowManager,
+         {window(windowManager, -1), window(privateApp, 0, true), window(otherPublic, 0, true)}, {windowManager},
          true, {}},
         {"a frame around a private client not yet marked WM_STATE goes whole",
-         {window(windowManager, -1), window(privateApp, 0)}, windowManager, true, {}},
+         {window(windowManager, -1), window(privateApp, 0)}, {windowManager}, true, {}},
         {"a frame whose client just went goes whole: it may still show its last picture",
-         {window(windowManager, -1), window(windowManager, 0)}, windowManager, true, {}},
-        {"the window manager's own menu shows", {menu(windowManager), window(windowManager, 0)}, windowManager,
+         {window(windowManager, -1), window(windowManager, 0)}, {windowManager}, true, {}},
+        {"the window manager's own menu shows", {menu(windowManager), window(windowManager, 0)}, {windowManager},
          false, {}},
         {"a window of any application inside a private one is covered with it",
          {window(publicApp, -1), window(privateApp, 0), window(otherPublic, 1), window(privateApp, 2)},
-         std::nullopt, false, {1}},
+         {}, false, {1}},
         {"an unmapped private window is covered: its parent may keep its last pixels",
-         {window(publicApp, -1), window(privateApp, 0, false, false)}, std::nullopt, false, {1}},
+         {window(publicApp, -1), window(privateApp, 0, false, false)}, {}, false, {1}},
         {"two private windows side by side",
          {window(publicApp, -1), window(privateApp, 0), window(otherPublic, 0), window(privateApp, 0)},
-         std::nullopt, false, {1, 3}},
-        {"nothing private", {window(publicApp, -1), window(otherPublic, 0)}, std::nullopt, false, {}},
+         {}, false, {1, 3}},
+        {"nothing private", {window(publicApp, -1), window(otherPublic, 0)}, {}, false, {}},
     };
     const auto isPrivate = [](ResourceID client) { return client == privateApp; };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const TopLevelVerdict verdict = judgeTopLevel(c.tree, c.manager, isPrivate);
+        const TopLevelVerdict verdict = judgeTopLevel(c.tree, c.managers, isPrivate);
         EXPECT_EQ(verdict.leftOut, c.leftOut);
         EXPECT_EQ(verdict.covered, c.covered);
     }
@@ -163,7 +176,7 @@ TEST(WindowOwnershipTopLevel, AClientThatCannotBeJudgedIsTreatedAsExcluded) {
     // The judge reports clients it could not ask about as excluded; a frame
     // around one goes whole like any other.
     const std::set<ResourceID> unknown{publicApp};
-    const auto verdict = judgeTopLevel({window(windowManager, -1), window(publicApp, 0, true)}, windowManager,
+    const auto verdict = judgeTopLevel({window(windowManager, -1), window(publicApp, 0, true)}, {windowManager},
                                        [&](ResourceID client) { return unknown.count(client) > 0; });
     EXPECT_TRUE(verdict.leftOut);
 }
@@ -183,27 +196,6 @@ TEST(WindowOwnershipGeometry, ACoveredWindowIsClippedByTheInsideOfEveryAncestor)
     EXPECT_EQ(visibleBox(tree, 2), (Box{163, 63, 50, 50}));
     tree[2].x = 300;  // entirely outside the panel
     EXPECT_TRUE(visibleBox(tree, 2).empty());
-}
-
-TEST(WindowOwnershipCover, OnlyDamageReportedAfterTheRepaintRequestClearsAFreshlyMappedWindow) {
-    // A window mapped while the server had handled this connection's requests
-    // up to 40, watched from request 41 on, asked to paint again from 43 on.
-    struct Case {
-        std::string name;
-        unsigned long reportedAfterRequest;
-        std::optional<unsigned long> repaintAsked;
-        bool clears;
-    };
-    const std::vector<Case> cases = {
-        {"the server's report of the map itself, and of the border", 40, 43, false},
-        {"the server's report of the watch's start", 41, 43, false},
-        {"a paint the server handled before the request", 42, 43, false},
-        {"the background the server paints for the request", 43, 43, true},
-        {"the program's paint after the request exposed it", 47, 43, true},
-        {"a child's last pixels: any paint after the change", 40, std::nullopt, true},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(clearsCover(c.reportedAfterRequest, c.repaintAsked), c.clears) << c.name;
 }
 
 }  // namespace

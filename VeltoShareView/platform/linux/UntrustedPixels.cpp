@@ -1,0 +1,177 @@
+#include "UntrustedPixels.h"
+
+#include "PixmapTrust.h"
+#include "XConnection.h"
+
+namespace velto::x11 {
+namespace {
+
+Box insideOf(int x, int y, int width, int height, int border) { return {x + border, y + border, width, height}; }
+
+void addBox(Region region, const Box& box) {
+    if (box.empty()) return;
+    XRectangle rectangle = rectangleOf(box);
+    XUnionRectWithRegion(&rectangle, region, region);
+}
+
+}  // namespace
+
+UntrustedPixels::UntrustedPixels(::Display* display) : display_(display), queries_(display) {}
+
+UntrustedPixels::~UntrustedPixels() {
+    for (auto& [window, watched] : watched_)
+        if (watched.untrusted != nullptr) XDestroyRegion(watched.untrusted);
+}
+
+UntrustedPixels::Watched* UntrustedPixels::find(Window window) {
+    const auto found = watched_.find(window);
+    return found != watched_.end() ? &found->second : nullptr;
+}
+
+void UntrustedPixels::watch(Window window, const Box& inside, bool mapped) {
+    Watched& watched = watched_[window];
+    // An input-only window holds nothing to watch (refused, harmlessly).
+    if (watched.damage == None) watched.damage = XDamageCreate(display_, window, XDamageReportRawRectangles);
+    watched.inside = inside;
+    watched.mapped = mapped;
+    if (watched.untrusted == nullptr) watched.untrusted = XCreateRegion();
+}
+
+void UntrustedPixels::start(const std::vector<Window>& children) {
+    const auto reports = queries_.describe(children);
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        if (!reports[i]) continue;  // gone: its DestroyNotify follows
+        const WindowReport& report = *reports[i];
+        watch(children[i], insideOf(report.x, report.y, report.width, report.height, report.border),
+              report.viewable);
+    }
+    for (std::size_t i = 0; i < children.size(); ++i)
+        if (Watched* watched = find(children[i]); watched != nullptr && watched->mapped) {
+            distrust(*watched, {0, 0, watched->inside.width, watched->inside.height});
+            askRepaint(children[i], *watched);
+        }
+}
+
+void UntrustedPixels::created(const XCreateWindowEvent& event) {
+    watch(event.window, insideOf(event.x, event.y, event.width, event.height, event.border_width), false);
+}
+
+void UntrustedPixels::reparented(const XReparentEvent& event, Window root) {
+    if (event.parent != root) {
+        if (Watched* watched = find(event.window)) {
+            XDamageDestroy(display_, watched->damage);
+            watched->damage = None;
+            destroyed(event.window);
+        }
+        return;
+    }
+    // A mapped window is unmapped before it moves and mapped again after.
+    const auto report = queries_.describe({event.window}).front();
+    if (report) watch(event.window, insideOf(report->x, report->y, report->width, report->height, report->border), false);
+}
+
+void UntrustedPixels::mapped(Window window) {
+    Watched* watched = find(window);
+    if (watched == nullptr) return;
+    watched->mapped = true;
+    distrust(*watched, {0, 0, watched->inside.width, watched->inside.height});
+    askRepaint(window, *watched);
+}
+
+bool UntrustedPixels::configured(const XConfigureEvent& event) {
+    Watched* watched = find(event.window);
+    if (watched == nullptr) return false;
+    const Box before = watched->inside;
+    watched->inside = insideOf(event.x, event.y, event.width, event.height, event.border_width);
+    const bool resized = before.width != event.width || before.height != event.height;
+    if (!watched->mapped || !resized) return false;
+    const auto report = queries_.describe({event.window}).front();
+    const KeptContent content = keptAfterResize(before, watched->inside, report ? report->bitGravity : 0);
+    // The old pixels move with the content the server keeps; the rest of
+    // the new pixmap is the screen's copy.
+    XOffsetRegion(watched->untrusted, content.dx, content.dy);
+    const Region kept = XCreateRegion();
+    addBox(kept, content.kept);
+    XIntersectRegion(watched->untrusted, kept, watched->untrusted);
+    const Region fresh = XCreateRegion();
+    addBox(fresh, {0, 0, event.width, event.height});
+    XSubtractRegion(fresh, kept, fresh);
+    XUnionRegion(watched->untrusted, fresh, watched->untrusted);
+    XDestroyRegion(fresh);
+    XDestroyRegion(kept);
+    askRepaint(event.window, *watched);
+    return true;
+}
+
+void UntrustedPixels::unmapped(Window window) {
+    if (Watched* watched = find(window)) {
+        watched->mapped = false;
+        clear(*watched);
+    }
+}
+
+void UntrustedPixels::destroyed(Window window) {
+    const auto found = watched_.find(window);
+    if (found == watched_.end()) return;
+    // Its watch went with it.
+    if (found->second.untrusted != nullptr) XDestroyRegion(found->second.untrusted);
+    watched_.erase(found);
+}
+
+void UntrustedPixels::distrust(Watched& watched, const Box& area) { addBox(watched.untrusted, area); }
+
+void UntrustedPixels::askRepaint(Window window, Watched& watched) {
+    watched.repaintAsked = NextRequest(display_);
+    std::vector<Window> level{window};
+    while (!level.empty()) {
+        for (Window member : level) XClearArea(display_, member, 0, 0, 0, 0, True);  // refused for input-only ones, harmlessly
+        std::vector<Window> next;
+        for (const auto& children : queries_.children(level))
+            if (children) next.insert(next.end(), children->begin(), children->end());
+        level = std::move(next);
+    }
+}
+
+void UntrustedPixels::clear(Watched& watched) {
+    XDestroyRegion(watched.untrusted);
+    watched.untrusted = XCreateRegion();
+    watched.repaintAsked.reset();
+}
+
+void UntrustedPixels::keep(Window window, XserverRegion covered, int border) {
+    Watched* watched = find(window);
+    if (watched == nullptr) return;
+    int count = 0;
+    XRectangle bounds{};
+    XRectangle* rectangles = XFixesFetchRegionAndBounds(display_, covered, &count, &bounds);
+    for (int i = 0; i < count; ++i) {
+        XRectangle inside = rectangles[i];
+        inside.x = short(inside.x - border);
+        inside.y = short(inside.y - border);
+        XUnionRectWithRegion(&inside, watched->untrusted, watched->untrusted);
+    }
+    if (rectangles != nullptr) XFree(rectangles);
+    // Nothing may ever paint there again by itself (a child that went while
+    // unmapped exposes nothing), so the program is asked to.
+    askRepaint(window, *watched);
+}
+
+void UntrustedPixels::painted(const XDamageNotifyEvent& damage) {
+    Watched* watched = find(damage.drawable);
+    if (watched == nullptr || XEmptyRegion(watched->untrusted) || !clearsCover(damage.serial, watched->repaintAsked))
+        return;
+    const Region painted = XCreateRegion();
+    XRectangle area = damage.area;
+    XUnionRectWithRegion(&area, painted, painted);
+    XSubtractRegion(watched->untrusted, painted, watched->untrusted);
+    XDestroyRegion(painted);
+}
+
+Region UntrustedPixels::of(Window window) const {
+    const auto found = watched_.find(window);
+    if (found == watched_.end() || found->second.untrusted == nullptr || XEmptyRegion(found->second.untrusted))
+        return nullptr;
+    return found->second.untrusted;
+}
+
+}  // namespace velto::x11
