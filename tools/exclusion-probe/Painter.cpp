@@ -111,11 +111,14 @@ void Painter::exposed(Window window) {
 }
 
 void Painter::paint(Window window, Painted& painted) {
-    XSetForeground(display_, gc_, painted.colour);
-    // Clipped to the window, whatever its size now.
-    XFillRectangle(display_, window, gc_, 0, 0, 1 << 15, 1 << 15);
+    // At its size now, as a program draws: the server reports damage in
+    // 16-bit boxes, which a larger rectangle would overflow.
     painted.paintedOnce = true;
     painted.due.reset();
+    XWindowAttributes attributes{};
+    if (!XGetWindowAttributes(display_, window, &attributes)) return;
+    XSetForeground(display_, gc_, painted.colour);
+    XFillRectangle(display_, window, gc_, 0, 0, unsigned(attributes.width), unsigned(attributes.height));
 }
 
 }  // namespace probe
