@@ -117,6 +117,10 @@ void Matrix::runUnmappedInSelfPainted() {
         run_.host->order("unmap " + std::to_string(child));
         return *painted;
     });
+    // The program repainted where the child was as soon as it was asked to.
+    run_.scene.add(*painted, Scene::solid(colour));
+    run_.expectSpots("unmapped-in-self-painted: the public window shows whole once its program repainted",
+                     run_.frameArea(*painted, area));
 }
 
 int Matrix::run() {
