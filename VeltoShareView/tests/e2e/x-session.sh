@@ -13,7 +13,17 @@
 x_work=$(mktemp -d)
 x_pids=()
 x_cleanup() {
+  local pid alive
   for ((i = ${#x_pids[@]} - 1; i >= 0; i--)); do kill "${x_pids[i]}" 2>/dev/null || true; done
+  # fluxbox can hang in its own SIGTERM handler: what has not ended in two
+  # seconds is killed.
+  for _ in $(seq 20); do
+    alive=0
+    for pid in "${x_pids[@]}"; do kill -0 "$pid" 2>/dev/null && alive=1; done
+    [ "$alive" = 0 ] && break
+    sleep 0.1
+  done
+  for pid in "${x_pids[@]}"; do kill -KILL "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
   rm -rf "$x_work"
 }
@@ -107,8 +117,11 @@ start_x_session() {
       ;;
     fluxbox)
       x_session_bus
-      # A home of its own: fluxbox writes its first configuration there.
-      mkdir -p "$x_work/home"
+      # A home of its own: fluxbox writes its first configuration there. No
+      # wallpaper of its own: it would cover the published desktop, and its
+      # setter's failure opens a message window.
+      mkdir -p "$x_work/home/.fluxbox"
+      echo 'background: none' >"$x_work/home/.fluxbox/overlay"
       HOME="$x_work/home" fluxbox >"$x_work/fluxbox.log" 2>&1 &
       x_pids+=($!)
       x_wait_for_wm fluxbox
