@@ -124,8 +124,9 @@ Scene ProbeRun::sceneFromServer(const std::map<Window, unsigned long>& painted, 
     const auto unknown = [](int, int) { return std::optional<unsigned long>(); };
     for (Window topLevel : childrenOf(display, DefaultRootWindow(display))) {
         XWindowAttributes attributes{};
+        // Input-only windows draw nothing (mutter's guard window covers the screen).
         if (leftOutTopLevels.count(topLevel) || !XGetWindowAttributes(display, topLevel, &attributes) ||
-            attributes.map_state != IsViewable)
+            attributes.map_state != IsViewable || attributes.c_class == InputOnly)
             continue;
         const auto known = paintedIn.find(topLevel);
         if (known != paintedIn.end()) result.add(known->second.first, Scene::solid(known->second.second));
