@@ -274,6 +274,7 @@ void Storm::checkPublicShows() {
     if (all.checked == 0) std::cout << "[probe] no public window of the storm left a spot to check" << std::endl;
     else run_.expect(all.wrong.empty(), "the storm's public windows show (" + std::to_string(shown.size()) +
                                             " windows, " + describe(all) + ")");
+    if (!all.wrong.empty()) run_.savePicture("storm-" + run_.options.session + "-public-windows");
 }
 
 void Storm::calm() {
