@@ -25,8 +25,8 @@ MENU = "com.canonical.dbusmenu"
 PROPERTIES = "org.freedesktop.DBus.Properties"
 
 TITLE = "Velto"
-TOOLTIP = "Hold right Option for half a second to open Velto and listen"
-OPEN_TITLE = "Open Velto & Start Listening   Hold right \u2325"
+TOOLTIP = "Hold right Alt for half a second to open Velto and listen"
+OPEN_TITLE = "Open Velto & Start Listening   Hold right Alt"
 QUIT_TITLE = "Disable shortcut until next login"
 
 
