@@ -17,7 +17,7 @@ import zlib
 
 import dbus
 
-from launcher_harness import HERE, RECORDER, Agent, Keyboard, XServer, wait_until
+from launcher_harness import HERE, RECORDER, Agent, Keyboard, SessionBus, XServer, wait_until
 
 WATCHER = "org.kde.StatusNotifierWatcher"
 ITEM = "org.kde.StatusNotifierItem"
@@ -37,19 +37,6 @@ class Failure(Exception):
 def expect(condition, message):
     if not condition:
         raise Failure(message)
-
-
-class SessionBus:
-    def __init__(self):
-        self.process = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address"],
-                                        stdout=subprocess.PIPE, text=True)
-        self.address = self.process.stdout.readline().strip()
-        if not self.address:
-            raise RuntimeError("dbus-daemon reported no address")
-
-    def stop(self):
-        self.process.terminate()
-        self.process.wait(timeout=10)
 
 
 def displayed_label(label):
