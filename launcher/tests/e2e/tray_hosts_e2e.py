@@ -256,12 +256,16 @@ def start_agent(arguments, server, desktop):
 
 
 def wait_for_icons(desktop, count, what):
-    found = []
+    """The icons once the tray has settled: the same count in two pictures
+    half a second apart (an icon may pass through the X11 tray on its way)."""
+    found, earlier = [], []
 
-    def shown():
+    def settled():
+        earlier[:] = found
         found[:] = icons_in_tray(desktop.screen.picture(what))
-        return len(found) == count
-    expect(wait_until(shown, 10, interval=0.2), "%s: %d launcher icons in the tray, not %d" % (what, len(found), count))
+        return len(found) == count and len(earlier) == count
+    expect(wait_until(settled, 10, interval=0.5),
+           "%s: %d launcher icons in the tray, not %d" % (what, len(found), count))
     return found[0]
 
 
@@ -318,6 +322,7 @@ def run_case(case, arguments, server, desktop, agents):
         launcher = agent()
         menu = open_menu(desktop, wait_for_icons(desktop, 1, "x11-icon"), "x11-icon")
         choose_first_entry(desktop, launcher, menu)
+        expect_running(launcher)
         return
     elif case == "panel-leaves-and-returns":
         desktop.start_panel()
@@ -335,6 +340,12 @@ def run_case(case, arguments, server, desktop, agents):
     wait_for_registration(desktop, launcher)
     menu = open_menu(desktop, wait_for_icons(desktop, 1, "panel"), "panel")
     choose_first_entry(desktop, launcher, menu)
+    expect_running(launcher)
+
+
+def expect_running(agent):
+    """A sanitizer that found a fault ends the agent."""
+    expect(agent.process.poll() is None, "the agent ended with status %s" % agent.process.returncode)
 
 
 def main():
