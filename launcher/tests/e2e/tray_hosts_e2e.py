@@ -358,6 +358,9 @@ def main():
     arguments = parser.parse_args()
     if arguments.screenshots:
         os.makedirs(arguments.screenshots, exist_ok=True)
+        for name in os.listdir(arguments.screenshots):
+            if name.startswith(arguments.case + "-"):
+                os.remove(os.path.join(arguments.screenshots, name))
 
     started = time.monotonic()
     server = XServer(size="%dx%dx24" % SCREEN)
