@@ -18,6 +18,7 @@ tray_hosts_e2e.py --case CASE --launcher PATH --phase-tap PATH --bundle-id ID --
 import argparse
 import ctypes
 import os
+import signal
 import subprocess
 import sys
 import tempfile
@@ -239,15 +240,37 @@ class Desktop:
         except dbus.DBusException:
             return []
 
+    def service_process(self, name):
+        try:
+            return int(self.bus.call_blocking("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                              "GetConnectionUnixProcessID", "s", [name]))
+        except dbus.DBusException:
+            return None
+
     def stop(self):
         for process in (self.panel, self.trayer):
             if process and process.poll() is None:
                 process.terminate()
                 process.wait(timeout=10)
+        # The bus started xfconfd, which writes into the private configuration
+        # as it ends: it must be gone before that is removed.
+        settings = self.service_process("org.xfce.Xfconf")
+        if settings:
+            os.kill(settings, signal.SIGTERM)
+            wait_until(lambda: not running(settings), 5)
         self.screen.close()
         self.bus.close()
         self.bus_daemon.stop()
         self.root.cleanup()
+
+
+def running(pid):
+    """Whether a process that is not our child still runs (a zombie does not)."""
+    try:
+        with open("/proc/%d/stat" % pid) as stat:
+            return stat.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except (FileNotFoundError, IndexError):
+        return False
 
 
 def start_agent(arguments, server, desktop):
