@@ -12,6 +12,9 @@ Cases:
   panel-leaves-and-returns  the panel quits: the X11 icon docks in trayer;
                             the panel comes back: the item registers again,
                             and the X11 icon leaves (one icon, not two)
+  host-comes-and-goes       a watcher without a host: the item registers, and
+                            shows as the X11 icon in trayer until a host
+                            registers, and again when the host leaves
 
 tray_hosts_e2e.py --case CASE --launcher PATH --phase-tap PATH --bundle-id ID --screenshots DIR"""
 
@@ -26,7 +29,7 @@ import time
 
 import dbus
 
-from launcher_harness import RECORDER, Agent, SessionBus, XServer, wait_until
+from launcher_harness import HERE, RECORDER, Agent, SessionBus, XServer, wait_until
 
 WATCHER = "org.kde.StatusNotifierWatcher"
 SCREEN = (640, 400)
@@ -211,6 +214,7 @@ class Desktop:
         self.screen = Screen(server.display, screenshots, case)
         self.panel = None
         self.trayer = None
+        self.watcher = None
 
     def start_panel(self):
         self.panel = subprocess.Popen(["xfce4-panel", "--disable-wm-check"], env=self.environment,
@@ -230,6 +234,11 @@ class Desktop:
         self.trayer.terminate()
         self.trayer.wait(timeout=10)
 
+    def start_watcher_without_host(self):
+        self.watcher = subprocess.Popen([sys.executable, os.path.join(HERE, "status_notifier_watcher.py"),
+                                         "--no-host"], env=self.environment)
+        expect(wait_until(lambda: self.bus.name_has_owner(WATCHER), 10), "the watcher did not start")
+
     def registered_items(self):
         if not self.bus.name_has_owner(WATCHER):
             return []
@@ -248,7 +257,7 @@ class Desktop:
             return None
 
     def stop(self):
-        for process in (self.panel, self.trayer):
+        for process in (self.panel, self.trayer, self.watcher):
             if process and process.poll() is None:
                 process.terminate()
                 process.wait(timeout=10)
@@ -289,7 +298,7 @@ def wait_for_icons(desktop, count, what):
         return len(found) == count and len(earlier) == count
     expect(wait_until(settled, 10, interval=0.5),
            "%s: %d launcher icons in the tray, not %d" % (what, len(found), count))
-    return found[0]
+    return found[0] if found else None
 
 
 def open_menu(desktop, icon, what):
@@ -358,6 +367,19 @@ def run_case(case, arguments, server, desktop, agents):
         desktop.screen.click(SCREEN[0] / 2, SCREEN[1] - 20)  # closes the menu
         desktop.stop_trayer()
         desktop.start_panel()
+    elif case == "host-comes-and-goes":
+        desktop.start_trayer()
+        desktop.start_watcher_without_host()
+        launcher = agent()
+        wait_for_registration(desktop, launcher)
+        wait_for_icons(desktop, 1, "x11-icon")
+        desktop.watcher.send_signal(signal.SIGUSR1)
+        wait_for_icons(desktop, 0, "hosted")
+        desktop.watcher.send_signal(signal.SIGUSR2)
+        menu = open_menu(desktop, wait_for_icons(desktop, 1, "x11-icon"), "x11-icon")
+        choose_first_entry(desktop, launcher, menu)
+        expect_running(launcher)
+        return
     else:
         raise Failure("no case " + case)
     wait_for_registration(desktop, launcher)
