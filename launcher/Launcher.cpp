@@ -15,11 +15,15 @@ constexpr double pollInterval = 0.02;
 constexpr double pollTolerance = 0.005;
 
 constexpr const char* statusTitle = "Velto";
-constexpr const char* statusToolTip = "Hold right Option for half a second to open Velto and listen";
-constexpr const char* openMenuTitle = "Open Velto & Start Listening   Hold right \u2325";
 constexpr const char* quitMenuTitle = "Disable shortcut until next login";
 
 constexpr const char* startListeningArgument = "--start-listening";
+
+// The texts that tell which key to hold name it as the keyboard labels it.
+std::string statusToolTip(const KeyName& key) {
+    return "Hold right " + key.word + " for half a second to open Velto and listen";
+}
+std::string openMenuTitle(const KeyName& key) { return "Open Velto & Start Listening   Hold right " + key.symbol; }
 
 // A menu action that goes to the launcher while it exists.
 std::function<void()> menuAction(const std::weak_ptr<Launcher>& target, void (Launcher::*action)()) {
@@ -86,13 +90,14 @@ void Launcher::keyboardChanged() {
 void Launcher::showMenu() {
     auto item = platform.makeStatusItem();
     if (!item) return;
+    const KeyName holdKey = platform.holdKeyName();
     if (StatusButton* button = item->button()) {
         button->setTitle(statusTitle);
-        button->setToolTip(statusToolTip);
+        button->setToolTip(statusToolTip(holdKey));
     }
     const std::weak_ptr<Launcher> weakSelf = weak_from_this();
     std::vector<MenuEntry> entries;
-    entries.push_back({openMenuTitle, menuAction(weakSelf, &Launcher::openFromMenu)});
+    entries.push_back({openMenuTitle(holdKey), menuAction(weakSelf, &Launcher::openFromMenu)});
     entries.push_back({{}, {}, true});
     entries.push_back({quitMenuTitle, menuAction(weakSelf, &Launcher::quitLauncher)});
     item->setMenu(std::move(entries));

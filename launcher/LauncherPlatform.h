@@ -56,6 +56,14 @@ struct OpenError {
 // Exactly once, on any thread: nothing on success, the error otherwise.
 using OpenCompletion = std::function<void(std::optional<OpenError>)>;
 
+// How the keyboard labels the key held for the gesture (its right-hand copy):
+// `symbol` as the status menu shows it beside the action, `word` as a
+// sentence names it.
+struct KeyName {
+    std::string symbol;
+    std::string word;
+};
+
 class LauncherPlatform {
 public:
     virtual ~LauncherPlatform() = default;
@@ -75,6 +83,8 @@ public:
     virtual std::uint64_t modifierFlags() = 0;
     // System-wide count of key-down events; only its changes matter.
     virtual std::uint32_t keyDownCount() = 0;
+    // The name of the key the gesture holds, as the user's keyboard labels it.
+    virtual KeyName holdKeyName() = 0;
     // Seconds on a monotonic clock.
     virtual double systemUptime() = 0;
     // Asks to hear, on the main thread, of every key going down or up and of

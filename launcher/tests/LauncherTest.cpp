@@ -5,9 +5,11 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cctype>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -97,6 +99,41 @@ TEST(StatusMenu, ShowsTitleTooltipAndThreeEntries) {
         EXPECT_TRUE(item.menu[1].separator);
         EXPECT_EQ(item.menu[2].title, quitTitle);
         EXPECT_FALSE(item.menu[2].separator);
+    }
+}
+
+// The texts name the key as the platform's keyboard labels it; the state
+// file, which other programs read, keeps one wording everywhere.
+TEST(StatusMenu, NamesTheKeyAsThePlatformLabelsItAndKeepsTheRecordedShortcut) {
+    struct Case {
+        KeyName key;
+        std::string toolTip;
+        std::string openTitle;
+    };
+    const Case cases[] = {
+        {{"\u2325", "Option"}, "Hold right Option for half a second to open Velto and listen",
+         "Open Velto & Start Listening   Hold right \u2325"},
+        {{"Alt", "Alt"}, "Hold right Alt for half a second to open Velto and listen",
+         "Open Velto & Start Listening   Hold right Alt"},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.key.word);
+        SubstituteLauncherPlatform platform;
+        platform.holdKey = testCase.key;
+        platform.bundleIdentifiers[installLocation] = mainAppBundleID;
+        auto launcher = Launcher::create(platform);
+        launcher->start();
+        launcher->showMenu();
+
+        const auto& item = *platform.statusItems.at(0);
+        EXPECT_EQ(item.toolTip, testCase.toolTip);
+        EXPECT_EQ(item.menu.at(0).title, testCase.openTitle);
+        ASSERT_TRUE(platform.chooseMenuEntry(testCase.openTitle));
+        EXPECT_EQ(platform.openRequests.size(), 1u);
+        std::ifstream stateFile(platform.temporaryDirectory / "launcher-state.json");
+        const auto state = nlohmann::json::parse(stateFile, nullptr, false);
+        ASSERT_TRUE(state.is_object());
+        EXPECT_EQ(state.value("shortcut", ""), "hold right Option");
     }
 }
 

@@ -69,6 +69,11 @@ std::uint32_t SubstituteLauncherPlatform::keyDownCount() {
     return keyboardNow().keyCount;
 }
 
+KeyName SubstituteLauncherPlatform::holdKeyName() {
+    onMainThread();
+    return holdKey;
+}
+
 double SubstituteLauncherPlatform::systemUptime() {
     onMainThread();
     return now;

@@ -95,6 +95,7 @@ public:
     void terminate() override;
     std::uint64_t modifierFlags() override;
     std::uint32_t keyDownCount() override;
+    KeyName holdKeyName() override;
     double systemUptime() override;
     bool watchKeyboard(std::function<void()> onKeyboardChange) override;
     std::shared_ptr<Timer> scheduleRepeatingTimer(double interval, double tolerance,
@@ -115,6 +116,7 @@ public:
     std::optional<std::filesystem::path> stateDirectoryOverride;
     std::function<void()> whileRunning;  // what happens inside run()
     bool reportsKeyboardChanges = false;  // as on macOS: the poll never rests
+    KeyName holdKey{"\u2325", "Option"};  // as on macOS
 
     // Observed.
     double now = 0;

@@ -3,10 +3,24 @@
 #include "PixmapTrust.h"
 #include "XConnection.h"
 
+#include <algorithm>
+
 namespace velto::x11 {
 namespace {
 
 Box insideOf(int x, int y, int width, int height, int border) { return {x + border, y + border, width, height}; }
+
+Box intersection(const Box& a, const Box& b) {
+    const int left = std::max(a.x, b.x), top = std::max(a.y, b.y);
+    const int right = std::min(a.x + a.width, b.x + b.width), bottom = std::min(a.y + a.height, b.y + b.height);
+    return {left, top, right - left, bottom - top};
+}
+
+Box boundsOf(Region region) {
+    XRectangle box{};
+    XClipBox(region, &box);
+    return {box.x, box.y, box.width, box.height};
+}
 
 void addBox(Region region, const Box& box) {
     if (box.empty()) return;
@@ -47,8 +61,9 @@ void UntrustedPixels::start(const std::vector<Window>& children) {
     }
     for (std::size_t i = 0; i < children.size(); ++i)
         if (Watched* watched = find(children[i]); watched != nullptr && watched->mapped) {
-            distrust(*watched, {0, 0, watched->inside.width, watched->inside.height});
-            askRepaint(children[i], *watched);
+            const Box whole{0, 0, watched->inside.width, watched->inside.height};
+            distrust(*watched, whole);
+            askRepaint(children[i], *watched, whole);
         }
 }
 
@@ -74,8 +89,9 @@ void UntrustedPixels::mapped(Window window) {
     Watched* watched = find(window);
     if (watched == nullptr) return;
     watched->mapped = true;
-    distrust(*watched, {0, 0, watched->inside.width, watched->inside.height});
-    askRepaint(window, *watched);
+    const Box whole{0, 0, watched->inside.width, watched->inside.height};
+    distrust(*watched, whole);
+    askRepaint(window, *watched, whole);
 }
 
 bool UntrustedPixels::configured(const XConfigureEvent& event) {
@@ -97,9 +113,9 @@ bool UntrustedPixels::configured(const XConfigureEvent& event) {
     addBox(fresh, {0, 0, event.width, event.height});
     XSubtractRegion(fresh, kept, fresh);
     XUnionRegion(watched->untrusted, fresh, watched->untrusted);
+    askRepaint(event.window, *watched, boundsOf(fresh));
     XDestroyRegion(fresh);
     XDestroyRegion(kept);
-    askRepaint(event.window, *watched);
     return true;
 }
 
@@ -120,14 +136,41 @@ void UntrustedPixels::destroyed(Window window) {
 
 void UntrustedPixels::distrust(Watched& watched, const Box& area) { addBox(watched.untrusted, area); }
 
-void UntrustedPixels::askRepaint(Window window, Watched& watched) {
+void UntrustedPixels::askRepaint(Window window, Watched& watched, const Box& area) {
+    if (area.empty()) return;
     watched.repaintAsked = NextRequest(display_);
-    std::vector<Window> level{window};
+    XClearArea(display_, window, area.x, area.y, unsigned(area.width), unsigned(area.height), True);
+    // Each window of the tree where it lies over the area, level by level;
+    // corners in the top-level's inside coordinates.
+    struct Member {
+        Window window;
+        int x, y;
+    };
+    std::vector<Member> level{{window, 0, 0}};
     while (!level.empty()) {
-        for (Window member : level) XClearArea(display_, member, 0, 0, 0, 0, True);  // refused for input-only ones, harmlessly
-        std::vector<Window> next;
-        for (const auto& children : queries_.children(level))
-            if (children) next.insert(next.end(), children->begin(), children->end());
+        std::vector<Window> parents;
+        for (const Member& member : level) parents.push_back(member.window);
+        const auto childLists = queries_.children(parents);
+        std::vector<Member> children;
+        std::vector<Window> ids;
+        for (std::size_t i = 0; i < level.size(); ++i)
+            for (Window child : childLists[i].value_or(std::vector<Window>{})) {
+                children.push_back({child, level[i].x, level[i].y});
+                ids.push_back(child);
+            }
+        const auto reports = queries_.describe(ids);
+        std::vector<Member> next;
+        for (std::size_t i = 0; i < children.size(); ++i) {
+            if (!reports[i] || reports[i]->inputOnly) continue;
+            const WindowReport& report = *reports[i];
+            const Member member{children[i].window, children[i].x + report.x + report.border,
+                                children[i].y + report.y + report.border};
+            const Box part = intersection(area, {member.x, member.y, report.width, report.height});
+            if (part.empty()) continue;  // nor can anything inside it show there
+            XClearArea(display_, member.window, part.x - member.x, part.y - member.y, unsigned(part.width),
+                       unsigned(part.height), True);
+            next.push_back(member);
+        }
         level = std::move(next);
     }
 }
@@ -144,6 +187,7 @@ void UntrustedPixels::keep(Window window, XserverRegion covered, int border) {
     int count = 0;
     XRectangle bounds{};
     XRectangle* rectangles = XFixesFetchRegionAndBounds(display_, covered, &count, &bounds);
+    const Box area{bounds.x - border, bounds.y - border, bounds.width, bounds.height};
     for (int i = 0; i < count; ++i) {
         XRectangle inside = rectangles[i];
         inside.x = short(inside.x - border);
@@ -153,7 +197,7 @@ void UntrustedPixels::keep(Window window, XserverRegion covered, int border) {
     if (rectangles != nullptr) XFree(rectangles);
     // Nothing may ever paint there again by itself (a child that went while
     // unmapped exposes nothing), so the program is asked to.
-    askRepaint(window, *watched);
+    askRepaint(window, *watched, area);
 }
 
 void UntrustedPixels::painted(const XDamageNotifyEvent& damage) {

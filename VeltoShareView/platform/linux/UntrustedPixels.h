@@ -66,10 +66,10 @@ private:
     Watched* find(Window window);
     void watch(Window window, const Box& inside, bool mapped);
     void distrust(Watched& watched, const Box& area);
-    // Every window of the tree is asked to paint again (exposed, and its
-    // background painted where it has one): only damage reported after that
-    // clears the window's untrusted pixels.
-    void askRepaint(Window window, Watched& watched);
+    // Every window of the tree is asked to paint `area` (inside coordinates)
+    // again: exposed, and its background painted where it has one. Only
+    // damage reported after that clears the window's untrusted pixels.
+    void askRepaint(Window window, Watched& watched, const Box& area);
     void clear(Watched& watched);
 
     ::Display* display_;

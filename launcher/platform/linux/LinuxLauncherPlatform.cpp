@@ -103,6 +103,9 @@ public:
     std::uint64_t modifierFlags() override { return keyboard->modifierFlags(); }
     std::uint32_t keyDownCount() override { return keyboard->keyDownCount(); }
 
+    // The key in right Alt's place, as PC keyboards and the autostart entry name it.
+    KeyName holdKeyName() override { return {"Alt", "Alt"}; }
+
     double systemUptime() override {
         timespec now{};
         clock_gettime(CLOCK_MONOTONIC, &now);

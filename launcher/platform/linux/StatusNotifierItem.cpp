@@ -2,12 +2,10 @@
 
 #include <QCoreApplication>
 #include <QDBusArgument>
-#include <QDBusConnectionInterface>
 #include <QDBusInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
-#include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
 #include <QList>
@@ -129,9 +127,8 @@ void registerTypes() {
     (void)registered;
 }
 
-IconPixmaps pixmapsOf(const QImage& icon) {
-    if (icon.isNull()) return {};
-    const QImage image = icon.convertToFormat(QImage::Format_ARGB32);
+IconPixmap pixmapOf(const QImage& picture) {
+    const QImage image = picture.convertToFormat(QImage::Format_ARGB32);
     IconPixmap pixmap{image.width(), image.height(), {}};
     pixmap.argb.resize(image.width() * image.height() * 4);
     auto* out = reinterpret_cast<uchar*>(pixmap.argb.data());
@@ -139,7 +136,7 @@ IconPixmaps pixmapsOf(const QImage& icon) {
         const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
         for (int x = 0; x < image.width(); ++x, out += 4) qToBigEndian<quint32>(line[x], out);
     }
-    return {pixmap};
+    return pixmap;
 }
 
 // In dbusmenu a lone "_" marks the access key; "&" means nothing.
@@ -201,6 +198,7 @@ private:
 struct StatusNotifierItem::State {
     QString id;
     QString title;
+    QString iconName;
     IconPixmaps icon;
     QString toolTip;
     std::vector<TrayMenuEntry> menu;
@@ -256,7 +254,7 @@ public:
             {QStringLiteral("Status"), QStringLiteral("Active")},
             {QStringLiteral("WindowId"), 0},
             {QStringLiteral("IconThemePath"), QString()},
-            {QStringLiteral("IconName"), QString()},
+            {QStringLiteral("IconName"), state.iconName},
             {QStringLiteral("IconPixmap"), QVariant::fromValue(state.icon)},
             {QStringLiteral("OverlayIconName"), QString()},
             {QStringLiteral("OverlayIconPixmap"), QVariant::fromValue(IconPixmaps{})},
@@ -419,17 +417,6 @@ private:
 
 }  // namespace
 
-bool StatusNotifierItem::hostAvailable() {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected() || !bus.interface()->isServiceRegistered(watcherService)) return false;
-    QDBusMessage get = QDBusMessage::createMethodCall(watcherService, watcherPath, propertiesInterface,
-                                                      QStringLiteral("Get"));
-    get.setArguments({watcherService, QStringLiteral("IsStatusNotifierHostRegistered")});
-    const QDBusMessage reply = bus.call(get, QDBus::Block, 5000);
-    return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
-           qvariant_cast<QDBusVariant>(reply.arguments()[0]).variant().toBool();
-}
-
 StatusNotifierItem::StatusNotifierItem(const QString& id, std::function<void(int x, int y)> popUpMenu)
     : bus(QDBusConnection::sessionBus()),
       serviceName(QStringLiteral("org.kde.StatusNotifierItem-%1-1").arg(::getpid())),
@@ -442,11 +429,6 @@ StatusNotifierItem::StatusNotifierItem(const QString& id, std::function<void(int
     bus.registerVirtualObject(itemPath, state->itemObject.get());
     bus.registerVirtualObject(menuPath, state->menuObject.get());
     bus.registerService(serviceName);
-    // A watcher that starts (or restarts) later learns of the item too.
-    watcherWatch = std::make_unique<QDBusServiceWatcher>(watcherService, bus, QDBusServiceWatcher::WatchForRegistration);
-    QObject::connect(watcherWatch.get(), &QDBusServiceWatcher::serviceRegistered, watcherWatch.get(),
-                     [this] { registerWithWatcher(); });
-    registerWithWatcher();
 }
 
 StatusNotifierItem::~StatusNotifierItem() {
@@ -467,8 +449,10 @@ void StatusNotifierItem::setTitle(const QString& title) {
     state->itemObject->emitSignal(bus, itemPath, QStringLiteral("NewTitle"));
 }
 
-void StatusNotifierItem::setIcon(const QImage& icon) {
-    state->icon = pixmapsOf(icon);
+void StatusNotifierItem::setIcon(const QString& name, const QList<QImage>& pictures) {
+    state->iconName = name;
+    state->icon.clear();
+    for (const QImage& picture : pictures) state->icon.append(pixmapOf(picture));
     state->itemObject->emitSignal(bus, itemPath, QStringLiteral("NewIcon"));
 }
 

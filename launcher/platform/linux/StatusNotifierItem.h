@@ -7,13 +7,12 @@
 
 #include <QDBusConnection>
 #include <QImage>
+#include <QList>
 #include <QString>
 
 #include <functional>
 #include <memory>
 #include <vector>
-
-class QDBusServiceWatcher;
 
 namespace velto::launcher {
 
@@ -25,31 +24,29 @@ struct TrayMenuEntry {
 
 class StatusNotifierItem {
 public:
-    // True when the session bus has a status-notifier watcher with a host.
-    static bool hostAvailable();
-
-    // Registers an item named `id` with the watcher now and whenever a
-    // watcher starts. `popUpMenu` shows the menu at a screen position, for
-    // hosts that ask the item to show it itself.
+    // Puts an item named `id` on the session bus; hosts see it once it has
+    // registered with the watcher. `popUpMenu` shows the menu at a screen
+    // position, for hosts that ask the item to show it itself.
     StatusNotifierItem(const QString& id, std::function<void(int x, int y)> popUpMenu);
     ~StatusNotifierItem();
     StatusNotifierItem(const StatusNotifierItem&) = delete;
     StatusNotifierItem& operator=(const StatusNotifierItem&) = delete;
 
+    // Each watcher keeps its own list of items: register with every one that starts.
+    void registerWithWatcher();
+
     void setTitle(const QString& title);
-    void setIcon(const QImage& icon);
+    // Hosts look the name up in the icon theme and show the pictures when it has none.
+    void setIcon(const QString& name, const QList<QImage>& pictures);
     void setToolTip(const QString& toolTip);
     void setMenu(std::vector<TrayMenuEntry> entries);
 
     struct State;
 
 private:
-    void registerWithWatcher();
-
     QDBusConnection bus;
     QString serviceName;
     std::unique_ptr<State> state;
-    std::unique_ptr<QDBusServiceWatcher> watcherWatch;
 };
 
 }  // namespace velto::launcher

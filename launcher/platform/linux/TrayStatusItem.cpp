@@ -1,41 +1,37 @@
 #include "TrayStatusItem.h"
 
+#include "MainAppContract.h"
+
 #include <QCoreApplication>
-#include <QFont>
-#include <QFontMetrics>
+#include <QCursor>
+#include <QDBusConnection>
+#include <QIcon>
 #include <QImage>
-#include <QPainter>
-#include <QPixmap>
 
 namespace velto::launcher {
 
 namespace {
 
-constexpr int iconHeight = 32;
-constexpr int textPixelSize = 20;
-constexpr int padding = 4;
-constexpr qreal cornerRadius = 6;
+// The icon as installed in the theme (share/icons/hicolor), named after the launcher.
+QString iconName() { return QString::fromStdString(launcherBundleID); }
 
-// Tray icons are pictures, so the title is drawn into one: white letters on
-// a dark badge, which stay readable on light and dark panels and when the
-// tray scales the picture down to its slot.
-QImage iconShowingText(const QString& text) {
-    QFont font;
-    font.setPixelSize(textPixelSize);
-    font.setBold(true);
-    const QFontMetrics metrics(font);
-    QImage pixmap(metrics.horizontalAdvance(text) + 2 * padding, iconHeight, QImage::Format_ARGB32_Premultiplied);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(0x20, 0x20, 0x20, 0xe0));
-    painter.drawRoundedRect(QRectF(pixmap.rect()), cornerRadius, cornerRadius);
-    painter.setFont(font);
-    painter.setPen(Qt::white);
-    painter.drawText(pixmap.rect(), Qt::AlignCenter, text);
-    painter.end();
-    return pixmap;
+// The same pictures, built into the program, for when the theme has none:
+// one per size of the theme's folders, at one and two times the scale.
+QList<QImage> builtInPictures() {
+    QList<QImage> pictures;
+    for (const int size : {16, 22, 24, 32, 48}) {
+        for (const char* scale : {"", "@2"}) {
+            const QImage picture(QStringLiteral(":/launcher-icon/%1x%1%2.png").arg(size).arg(QLatin1String(scale)));
+            if (!picture.isNull()) pictures.append(picture);
+        }
+    }
+    return pictures;
+}
+
+QIcon trayIconPicture() {
+    QIcon fallback;
+    for (const QImage& picture : builtInPictures()) fallback.addPixmap(QPixmap::fromImage(picture));
+    return QIcon::fromTheme(iconName(), fallback);
 }
 
 // A lone "&" marks a mnemonic in Qt; menu titles are shown as given.
@@ -47,34 +43,53 @@ QString literalMenuText(const std::string& title) {
 
 TrayStatusItem::TrayStatusItem(const std::string& id, std::function<void()> beforeAction)
     : beforeAction(std::move(beforeAction)) {
-    if (StatusNotifierItem::hostAvailable()) {
-        notifierItem = std::make_unique<StatusNotifierItem>(QString::fromStdString(id), [this](int x, int y) {
-            if (menu) menu->popup(QPoint(x, y));
-        });
-    } else {
-        trayIcon = std::make_unique<QSystemTrayIcon>();
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        showX11Icon();
+        return;
+    }
+    notifierItem = std::make_unique<StatusNotifierItem>(QString::fromStdString(id), [this](int x, int y) {
+        if (menu) menu->popup(QPoint(x, y));
+    });
+    notifierItem->setIcon(iconName(), builtInPictures());
+    hostWatch = std::make_unique<StatusNotifierWatch>(
+        bus, [this] { notifierItem->registerWithWatcher(); }, [this](bool hosted) { showOnHost(hosted); });
+}
+
+void TrayStatusItem::showOnHost(bool hosted) {
+    if (!hosted) {
+        showX11Icon();
+    } else if (trayIcon) {
+        trayIcon->hide();
     }
 }
 
-void TrayStatusItem::setTitle(const std::string& title) {
-    const QString text = QString::fromStdString(title);
-    if (notifierItem) {
-        notifierItem->setTitle(text);
-        notifierItem->setIcon(iconShowingText(text));
-        return;
+void TrayStatusItem::showX11Icon() {
+    if (!trayIcon) {
+        trayIcon = std::make_unique<QSystemTrayIcon>(trayIconPicture());
+        trayIcon->setToolTip(toolTip);
+        trayIcon->setContextMenu(menu.get());
+        // The item is a menu, as on the status-notifier path: a left click
+        // opens it where the user clicked (Qt opens it on a right click).
+        QObject::connect(trayIcon.get(), &QSystemTrayIcon::activated, trayIcon.get(),
+                         [this](QSystemTrayIcon::ActivationReason reason) {
+                             if (reason == QSystemTrayIcon::Trigger && menu) menu->popup(QCursor::pos());
+                         });
     }
-    // The X11 tray names the icon's window after the application.
-    QCoreApplication::setApplicationName(text);
-    trayIcon->setIcon(QIcon(QPixmap::fromImage(iconShowingText(text))));
     trayIcon->show();
 }
 
-void TrayStatusItem::setToolTip(const std::string& toolTip) {
-    if (notifierItem) {
-        notifierItem->setToolTip(QString::fromStdString(toolTip));
-    } else {
-        trayIcon->setToolTip(QString::fromStdString(toolTip));
-    }
+void TrayStatusItem::setTitle(const std::string& newTitle) {
+    title = QString::fromStdString(newTitle);
+    if (notifierItem) notifierItem->setTitle(title);
+    // The X11 tray names the icon's window after the application.
+    QCoreApplication::setApplicationName(title);
+}
+
+void TrayStatusItem::setToolTip(const std::string& newToolTip) {
+    toolTip = QString::fromStdString(newToolTip);
+    if (notifierItem) notifierItem->setToolTip(toolTip);
+    if (trayIcon) trayIcon->setToolTip(toolTip);
 }
 
 void TrayStatusItem::setMenu(std::vector<MenuEntry> entries) {
@@ -95,11 +110,8 @@ void TrayStatusItem::setMenu(std::vector<MenuEntry> entries) {
         QObject::connect(action, &QAction::triggered, action, runAction);
         busEntries.push_back({QString::fromStdString(entry.title), runAction});
     }
-    if (notifierItem) {
-        notifierItem->setMenu(std::move(busEntries));
-    } else {
-        trayIcon->setContextMenu(newMenu.get());
-    }
+    if (notifierItem) notifierItem->setMenu(std::move(busEntries));
+    if (trayIcon) trayIcon->setContextMenu(newMenu.get());
     menu = std::move(newMenu);
 }
 

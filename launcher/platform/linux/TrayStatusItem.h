@@ -1,10 +1,12 @@
 #pragma once
-// The status item as a tray icon: our own status-notifier item when the
-// desktop runs a status-notifier host, else the older X11 tray through
-// QSystemTrayIcon, else not shown at all (the agent works the same without it).
+// The status item as a tray icon: our own status-notifier item while the
+// session has a status-notifier host, else the older X11 tray through
+// QSystemTrayIcon (shown once an X11 tray docks it). It follows the host as
+// it comes and goes, whichever of the agent and the panel starts first.
 
 #include "LauncherPlatform.h"
 #include "StatusNotifierItem.h"
+#include "StatusNotifierWatch.h"
 
 #include <QMenu>
 #include <QSystemTrayIcon>
@@ -29,10 +31,18 @@ private:
     void setTitle(const std::string& title) override;
     void setToolTip(const std::string& toolTip) override;
 
+    void showOnHost(bool hosted);
+    void showX11Icon();
+
     std::function<void()> beforeAction;
-    std::unique_ptr<QMenu> menu;  // outlives the icon that shows it
-    std::unique_ptr<StatusNotifierItem> notifierItem;
-    std::unique_ptr<QSystemTrayIcon> trayIcon;  // only without a status-notifier host
+    QString title;
+    QString toolTip;
+    std::unique_ptr<QMenu> menu;  // outlives the icons that show it
+    std::unique_ptr<StatusNotifierItem> notifierItem;  // only with a session bus
+    std::unique_ptr<StatusNotifierWatch> hostWatch;
+    // Made the first time no host shows the item, and kept: Qt picks the X11
+    // tray for it only when no host is there as it is made.
+    std::unique_ptr<QSystemTrayIcon> trayIcon;
 };
 
 }  // namespace velto::launcher

@@ -68,6 +68,8 @@ public:
         return CGEventSourceCounterForEventType(kCGEventSourceStateHIDSystemState, kCGEventKeyDown);
     }
 
+    KeyName holdKeyName() override { return {"\u2325", "Option"}; }
+
     double systemUptime() override { return [NSProcessInfo processInfo].systemUptime; }
 
     // In the common modes, so that the poll goes on while the status menu is open.

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# What `cmake --install` leaves for the launcher: the program, and an XDG
+# What `cmake --install` leaves for the launcher: the program, its tray icon, and an XDG
 # autostart entry whose command makes the user's state directory before it
 # becomes the launcher (no installer can make that directory for every user).
 # Usage: install_e2e.sh BUILD_DIR AUTOSTART_FILE_NAME
@@ -17,6 +17,13 @@ session="$stage/root$exec_line"
 [[ -x $session ]] || { echo "autostart command $exec_line not installed"; exit 1; }
 launcher_line=$(sed -n 's/^exec "\(.*\)"$/\1/p' "$session")
 [[ -x "$stage/root$launcher_line" ]] || { echo "the session script starts $launcher_line, which is not installed"; exit 1; }
+
+# The tray icon, in the theme under the name the program asks for.
+icon_name=${autostart_name%.desktop}
+for picture in 16x16/apps/$icon_name.png 24x24@2/apps/$icon_name.png 48x48/apps/$icon_name.png \
+    scalable/apps/$icon_name.svg; do
+  [[ -n $(find "$stage/root" -path "*/share/icons/hicolor/$picture") ]] || { echo "no icon $picture"; exit 1; }
+done
 
 # The staged script cannot start the launcher (its path is the final one);
 # what matters here is the directory it makes first.

@@ -16,11 +16,11 @@ RECORD_SEPARATOR = "\x1e"
 
 
 class XServer:
-    def __init__(self, extra_arguments=()):
+    def __init__(self, extra_arguments=(), size="320x240x24"):
         read_end, write_end = os.pipe()
         self.process = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-noreset", "-nolisten", "tcp",
-             "-screen", "0", "320x240x24", *extra_arguments],
+             "-screen", "0", size, *extra_arguments],
             pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         number = b""
@@ -34,6 +34,22 @@ class XServer:
             number += chunk
         os.close(read_end)
         self.display = ":" + number.decode().strip()
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(timeout=10)
+
+
+class SessionBus:
+    """A private session bus; services it starts get `environment`."""
+
+    def __init__(self, environment=None):
+        self.process = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address"],
+                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
+                                        env=environment)
+        self.address = self.process.stdout.readline().strip()
+        if not self.address:
+            raise RuntimeError("dbus-daemon reported no address")
 
     def stop(self):
         self.process.terminate()

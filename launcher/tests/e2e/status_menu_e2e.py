@@ -17,7 +17,7 @@ import zlib
 
 import dbus
 
-from launcher_harness import HERE, RECORDER, Agent, Keyboard, XServer, wait_until
+from launcher_harness import HERE, RECORDER, Agent, Keyboard, SessionBus, XServer, wait_until
 
 WATCHER = "org.kde.StatusNotifierWatcher"
 ITEM = "org.kde.StatusNotifierItem"
@@ -25,8 +25,8 @@ MENU = "com.canonical.dbusmenu"
 PROPERTIES = "org.freedesktop.DBus.Properties"
 
 TITLE = "Velto"
-TOOLTIP = "Hold right Option for half a second to open Velto and listen"
-OPEN_TITLE = "Open Velto & Start Listening   Hold right \u2325"
+TOOLTIP = "Hold right Alt for half a second to open Velto and listen"
+OPEN_TITLE = "Open Velto & Start Listening   Hold right Alt"
 QUIT_TITLE = "Disable shortcut until next login"
 
 
@@ -37,19 +37,6 @@ class Failure(Exception):
 def expect(condition, message):
     if not condition:
         raise Failure(message)
-
-
-class SessionBus:
-    def __init__(self):
-        self.process = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address"],
-                                        stdout=subprocess.PIPE, text=True)
-        self.address = self.process.stdout.readline().strip()
-        if not self.address:
-            raise RuntimeError("dbus-daemon reported no address")
-
-    def stop(self):
-        self.process.terminate()
-        self.process.wait(timeout=10)
 
 
 def displayed_label(label):

@@ -1,7 +1,12 @@
-"""A minimal StatusNotifierWatcher for the status menu test: it owns the
-watcher's name on the session bus it is started on, says a host is present
-(so that Qt picks its status-notifier tray), and keeps the list of items that
-register. Runs until killed."""
+"""A minimal StatusNotifierWatcher for the status menu and tray tests: it owns
+the watcher's name on the session bus it is started on, says a host is
+present (so that Qt picks its status-notifier tray), and keeps the list of
+items that register. Runs until killed.
+With --no-host it starts without a host; SIGUSR1 then registers one and
+SIGUSR2 unregisters it, as a panel's host would come and go."""
+
+import argparse
+import signal
 
 import dbus
 import dbus.mainloop.glib
@@ -21,6 +26,8 @@ INTROSPECTION = """<node>
   <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
   <property name="ProtocolVersion" type="i" access="read"/>
   <signal name="StatusNotifierItemRegistered"><arg type="s"/></signal>
+  <signal name="StatusNotifierHostRegistered"/>
+  <signal name="StatusNotifierHostUnregistered"/>
  </interface>
  <interface name="org.freedesktop.DBus.Properties">
   <method name="Get"><arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="v" direction="out"/></method>
@@ -33,9 +40,18 @@ INTROSPECTION = """<node>
 
 
 class Watcher(dbus.service.Object):
-    def __init__(self, bus):
+    def __init__(self, bus, hosted):
         super().__init__(bus, "/StatusNotifierWatcher")
         self.items = []
+        self.hosted = hosted
+
+    def set_hosted(self, hosted):
+        self.hosted = hosted
+        if hosted:
+            self.StatusNotifierHostRegistered()
+        else:
+            self.StatusNotifierHostUnregistered()
+        return True
 
     @dbus.service.method(WATCHER, in_signature="s", sender_keyword="sender")
     def RegisterStatusNotifierItem(self, service, sender=None):
@@ -53,6 +69,14 @@ class Watcher(dbus.service.Object):
     def StatusNotifierItemRegistered(self, item):
         pass
 
+    @dbus.service.signal(WATCHER, signature="")
+    def StatusNotifierHostRegistered(self):
+        pass
+
+    @dbus.service.signal(WATCHER, signature="")
+    def StatusNotifierHostUnregistered(self):
+        pass
+
     @dbus.service.method(dbus.INTROSPECTABLE_IFACE, out_signature="s")
     def Introspect(self):
         return INTROSPECTION
@@ -65,15 +89,20 @@ class Watcher(dbus.service.Object):
     def GetAll(self, interface):
         return {
             "RegisteredStatusNotifierItems": dbus.Array(self.items, signature="s"),
-            "IsStatusNotifierHostRegistered": dbus.Boolean(True),
+            "IsStatusNotifierHostRegistered": dbus.Boolean(self.hosted),
             "ProtocolVersion": dbus.Int32(0),
         }
 
 
 def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--no-host", action="store_true")
+    arguments = parser.parse_args()
     dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
     bus = dbus.SessionBus()
-    watcher = Watcher(bus)
+    watcher = Watcher(bus, hosted=not arguments.no_host)
+    GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR1, watcher.set_hosted, True)
+    GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR2, watcher.set_hosted, False)
     name = dbus.service.BusName(WATCHER, bus)
     GLib.MainLoop().run()
     del watcher, name
