@@ -232,8 +232,8 @@ int PaintRun::run() {
     for (const auto& painted : {*startNever, *never}) kill(painted.pid, SIGTERM);
     pause(0.5);
     runWholeScreen("maximise", *maximised, "_NET_WM_STATE_MAXIMIZED_VERT");
-    // i3 unmaps every other window of the workspace, the share window too,
-    // while one is fullscreen: nothing could share it then.
+    // Under i3 the share window is unviewable while another window is
+    // fullscreen on its workspace: nothing could share it then.
     if (windowManager_.name == "i3") std::cout << "[probe] case fullscreen skipped under i3" << std::endl;
     else runWholeScreen("fullscreen", *fullscreen, "_NET_WM_STATE_FULLSCREEN");
 
