@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Figures per case for meeting-client-check.sh, from what the meeting's page
 received (MEETING lines in Chromium's stderr), what the animated window showed
-(ANIM lines) and when each case was measured (CASE lines).
+(ANIM lines) and when each case was measured, with the machine's load
+(CASE lines).
 
 usage: summarise.py SESSION CASES ANIMATION CHROMIUM_LOG
 Prints one table row per case; exits 1 when a case fails: a private pixel in
@@ -19,9 +20,9 @@ PALETTE_SIZE = 6
 def read_cases(path):
     cases = []
     for line in open(path):
-        kind, name, start, end = line.split()
+        kind, name, start, end, load = line.split()
         if kind == "CASE":
-            cases.append((name, int(start), int(end)))
+            cases.append((name, int(start), int(end), load))
     return cases
 
 
@@ -100,13 +101,14 @@ def main():
     failed = False
     print(f"| session | case | fps received | colour changes/s seen | screen's changes/s | changes missed "
           f"| frames without the animation | median screen-to-page ms | frames with private pixels "
-          f"| most private pixels | frame sizes |")
-    for name, start, end in cases:
+          f"| most private pixels | frame sizes | load average |")
+    print("|" + "---|" * 12)
+    for name, start, end, load in cases:
         r = measure(frames, steps, start, end)
         latency = "-" if r["latency"] is None else f"{r['latency']:.0f}"
         print(f"| {session} | {name} | {r['fps']:.1f} | {r['seen']:.1f} | {r['screen']:.1f} | {r['skipped']} "
               f"| {r['unknown']} of {r['callbacks']} | {latency} | {r['private_frames']} | {r['private_max']} "
-              f"| {r['sizes']} |")
+              f"| {r['sizes']} | {load} |")
         problems = []
         if r["private_frames"] > 0:
             problems.append("private pixels received")
