@@ -187,7 +187,7 @@ run_session() {
 
   xdotool set_desktop 1
   sleep 0.3
-  xprop -id "$share" _NET_WM_STATE | sed "s/^/[$session] share window on workspace 2: /"
+  xwininfo -id "$share" | grep 'Map State' | sed "s/^ */[$session] share window on workspace 2: /"
   measure_case "$session" workspace-switched
   xdotool set_desktop 0
 
