@@ -57,7 +57,8 @@ def measure(frames, steps, start, end):
     seconds = (end - start) / 1000.0
     result = {"seconds": seconds, "callbacks": len(inside)}
     if len(inside) < 2:
-        result.update(fps=0.0, seen=0.0, screen=0.0, skipped=0, unknown=len(inside), latency=None, sizes="-",
+        screen_changes = sum(1 for time, _ in steps if start <= time < end)
+        result.update(fps=0.0, seen=0.0, screen=screen_changes / seconds, skipped=0, unknown=len(inside), latency=None, sizes="-",
                       private_frames=sum(frame["private"] > 0 for frame in inside),
                       private_max=max([frame["private"] for frame in inside], default=0))
         return result
