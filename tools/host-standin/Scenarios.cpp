@@ -5,6 +5,7 @@
 #include "Expect.h"
 #include "Screenshot.h"
 #include "StatusLines.h"
+#include "WindowManager.h"
 
 #include <X11/Xatom.h>
 #include <X11/extensions/Xrandr.h>
@@ -216,6 +217,39 @@ void closeScenario(Stage& stage) {
     closeShareWindow(stage, *run);
 }
 
+// The presenter moves to another workspace: the share window comes along
+// and mirrors the display as it is there, without the first workspace's
+// windows, and goes on following what happens on it.
+void workspaceScenario(Stage& stage) {
+    std::optional<Run> run;
+    if (!launch(stage, run)) return;
+    waitLive(stage, *run, stage.options.hold);
+    ::Display* display = stage.display;
+    const Window shareWindow = *run->window;
+    const auto ordinary = rootArea(display, stage.scene.ordinary);
+    expect(ordinary.has_value(), "the ordinary window is on screen");
+    if (!ordinary) return;
+    expect(cardinalProperty(display, shareWindow, "_NET_WM_DESKTOP") == 0xFFFFFFFFul,
+           "the share window is on every workspace (_NET_WM_DESKTOP)");
+    // The middle of the ordinary window's second bar, above the private window.
+    const int x = ordinary->x + ordinary->width * 3 / 8, y = ordinary->y + ordinary->height / 10;
+    const auto seenAt = [&] {
+        const QImage picture = shareWindowPicture(display, shareWindow, "");
+        return picture.isNull() ? QRgb(0) : picture.pixel(mirrored(stage.scene.monitor, picture.size(), x, y));
+    };
+    expect(near(seenAt(), ordinaryBars[1], 24), "the share window shows the ordinary window on workspace 1");
+
+    expect(switchWorkspace(display, 1), "the window manager switched to workspace 2");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    expect(isViewable(display, shareWindow) && !isViewable(display, stage.scene.ordinary),
+           "on workspace 2 the share window is on screen and the ordinary window is not");
+    expect(!near(seenAt(), ordinaryBars[1], 24), "the picture shows workspace 2, without the ordinary window");
+    askWindowManager(display, stage.scene.ordinary, "_NET_WM_DESKTOP", 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    expect(near(seenAt(), ordinaryBars[1], 24), "the picture shows the ordinary window brought to workspace 2");
+    closeShareWindow(stage, *run);
+}
+
 // The main application dies, several times over: its share view must end
 // with status 0 each time, although its "stopped" line has no reader.
 void killHostRepeatedly(Stage& stage) {
@@ -341,6 +375,7 @@ const std::map<std::string, std::function<void(Stage&)>> scenarios{
     {"unknown-display", [](Stage& stage) { failsAtStart(stage, displayUnavailable, "the display-unavailable error"); }},
     {"not-x-client", [](Stage& stage) { failsAtStart(stage, privateWindowsUnknown, "the private-windows error"); }},
     {"wayland", wayland},
+    {"workspace", workspaceScenario},
 };
 
 }  // namespace

@@ -28,7 +28,7 @@ const std::string mainAppBundleID = VELTO_MAIN_APP_BUNDLE_ID;
 [[noreturn]] void usage() {
     std::cerr << "usage: velto-host-standin --share-view PATH "
                  "[--scenario close|kill-host|close-read-end|signals|xkill|x-server-gone|unknown-display|"
-                 "not-x-client|randr|capture-lost|wayland] [--screenshot FILE.png] [--screen-picture FILE.png] "
+                 "not-x-client|randr|capture-lost|wayland|workspace] [--screenshot FILE.png] [--screen-picture FILE.png] "
                  "[--verify] [--hold SECONDS] [--display-id N] [--x-server-pid PID]\n";
     std::exit(2);
 }

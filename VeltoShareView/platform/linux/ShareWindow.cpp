@@ -7,6 +7,8 @@
 
 #include "ShareWindow.h"
 
+#include <X11/Xatom.h>
+
 #include <algorithm>
 #include <vector>
 
@@ -268,13 +270,25 @@ namespace {
 // with what the screen showed beneath it (a compositing manager copies it in):
 // possibly a private window, which the meeting program would capture before
 // the first picture. Black from the moment the windows exist instead.
-void startBlack(const std::vector<WId>& windows) {
-    const auto connection = x11::XConnection::open();
-    if (!connection) return;
-    ::Display* display = connection->display();
+void startBlack(::Display* display, const std::vector<WId>& windows) {
     for (const WId window : windows)
         XSetWindowBackground(display, static_cast<::Window>(window), BlackPixel(display, DefaultScreen(display)));
-    XSync(display, False);
+}
+
+// A window manager unmaps the windows of the workspaces not on show, and an
+// unmapped window has no pixels for any capturer: the meeting would keep the
+// last picture of the old workspace. On every workspace the window goes on
+// mirroring the display as the presenter sees it now. The desktop number is
+// the standard's request, the sticky state what some managers read instead;
+// both must be on the window before its first map, when the manager reads them.
+void askForEveryWorkspace(::Display* display, ::Window window) {
+    const long allWorkspaces = 0xFFFFFFFF;
+    XChangeProperty(display, window, XInternAtom(display, "_NET_WM_DESKTOP", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(&allWorkspaces), 1);
+    // Appended: Qt merges its own states into what it finds when it maps.
+    const long sticky = long(XInternAtom(display, "_NET_WM_STATE_STICKY", False));
+    XChangeProperty(display, window, XInternAtom(display, "_NET_WM_STATE", False), XA_ATOM, 32, PropModeAppend,
+                    reinterpret_cast<const unsigned char*>(&sticky), 1);
 }
 
 }  // namespace
@@ -285,7 +299,13 @@ void LinuxWindow::makeKeyAndOrderFront() {
     std::vector<WId> windows{widget_->winId()};
     if (content_ && content_->surface()) windows.push_back(content_->surface()->winId());
     if (label_ && label_->widget()) windows.push_back(label_->widget()->winId());
-    startBlack(windows);
+    if (const auto connection = x11::XConnection::open()) {
+        ::Display* display = connection->display();
+        startBlack(display, windows);
+        askForEveryWorkspace(display, static_cast<::Window>(widget_->winId()));
+        // Qt maps from a connection of its own: these must reach the server first.
+        XSync(display, False);
+    }
     widget_->show();
     widget_->raise();
     widget_->activateWindow();
