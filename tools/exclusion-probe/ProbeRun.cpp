@@ -15,7 +15,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const std::string shareViewClass = std::string(VELTO_MAIN_APP_BUNDLE_ID) + ".shareview";
+const std::string mainAppBundleID = VELTO_MAIN_APP_BUNDLE_ID;
+const std::string shareViewClass = mainAppBundleID + ".shareview";
 
 std::string areaText(const Area& area) {
     return std::to_string(area.x) + "," + std::to_string(area.y) + "," + std::to_string(area.width) + "," +
@@ -139,7 +140,11 @@ Scene ProbeRun::sceneFromServer(const std::map<Window, unsigned long>& painted, 
 // frame that showed would be the window manager's colours: the desktop's
 // checkerboard is no window manager's.
 void ProbeRun::expectShareWindowAbsent(const std::string& when) {
-    const Scene beneath = sceneFromServer({}, {shareWindow});
+    // The main application's top-levels are left out too: what lies beneath
+    // them may lie beneath the share window (a tiling manager floats it).
+    std::set<Window> leftOut{shareWindow};
+    for (Window window : standin::viewableWindowsOf(display, host->host(), mainAppBundleID)) leftOut.insert(window);
+    const Scene beneath = sceneFromServer({}, leftOut);
     const Area frame = frameArea(shareWindow, {});
     const Area client = standin::rootArea(display, shareWindow).value_or(frame);
     SpotCheck all = spotCheck(beneath, frame, 12, 8);
