@@ -277,10 +277,16 @@ void Storm::checkPublicShows() {
     if (!all.wrong.empty()) run_.savePicture("storm-" + run_.options.session + "-public-windows");
 }
 
+// Private windows go first, public ones a second later, so that the share
+// window lies over bare desktop for the check of its absence (a tiling
+// manager floats it over the storm's windows).
 void Storm::calm() {
     forgetDestroyed();
     for (const Entry& entry : ofKind(true)) act(entry, "destroy");
     std::this_thread::sleep_for(std::chrono::seconds(1));
+    forgetDestroyed();
+    for (const Entry& entry : ofKind(false)) act(entry, "destroy");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
 }
 
 }  // namespace
