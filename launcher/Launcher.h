@@ -6,6 +6,7 @@
 // on the main thread; the platform is reached only through LauncherPlatform.
 
 #include "HoldDetectors.h"
+#include "KeyboardSample.h"
 #include "LauncherPlatform.h"
 
 #include <memory>
@@ -39,7 +40,9 @@ private:
     explicit Launcher(LauncherPlatform& platform);
 
     void startPolling();
-    void keyboardChanged();
+    void hearKeyboardEvent(const KeyboardEvent& event);
+    void feed(const KeyboardSample& sample);
+    void restOrResumePolling();
     std::optional<std::string> findMainApplication();
     void finishOpening(const std::optional<OpenError>& error);
 
@@ -48,6 +51,7 @@ private:
     bool launching = false;
     std::shared_ptr<StatusItem> statusItem;
     bool keyboardWatched = false;  // the platform reports every keyboard change
+    std::optional<KeyboardSample> lastSample;  // the latest fed to `hold`, poll or event
     LauncherPlatform& platform;
 };
 

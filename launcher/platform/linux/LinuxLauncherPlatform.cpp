@@ -6,6 +6,7 @@
 #include "DesktopEntryWorkspace.h"
 #include "LauncherPlatform.h"
 #include "MainAppContract.h"
+#include "MonotonicClock.h"
 #include "TrayStatusItem.h"
 #include "X11Keyboard.h"
 #include "XdgStateDirectory.h"
@@ -23,7 +24,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <map>
 
 namespace velto::launcher {
@@ -103,19 +103,17 @@ public:
     std::uint64_t modifierFlags() override { return keyboard->modifierFlags(); }
     std::uint32_t keyDownCount() override { return keyboard->keyDownCount(); }
 
-    double systemUptime() override {
-        timespec now{};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-    }
+    double systemUptime() override { return monotonicSeconds(); }
 
     // Raw key events arrive on the keyboard's own connection; without them
     // nothing would wake a resting poll.
-    bool watchKeyboard(std::function<void()> onKeyboardChange) override {
+    bool watchKeyboard(std::function<void(const KeyboardEvent&)> onKeyboardEvent) override {
         if (!keyboard->reportsKeyEvents()) return false;
-        keyboard->setOnChange(std::move(onKeyboardChange));
+        keyboard->setOnEvent(std::move(onKeyboardEvent));
         return true;
     }
+
+    void reportArrivedKeyboardEvents() override { keyboard->readEvents(); }
 
     std::shared_ptr<Timer> scheduleRepeatingTimer(double interval, double tolerance,
                                                    std::function<void()> action) override {
