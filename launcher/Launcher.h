@@ -1,6 +1,7 @@
 #pragma once
-// The launcher agent: polls the keyboard 50 times a second (resting, where the
-// platform reports keyboard changes, while no poll could fire), opens the main
+// The launcher agent: polls the keyboard 50 times a second and, where the
+// platform reports every key event, judges each event as a sample of its own
+// (the poll then rests while no poll could fire); opens the main
 // application with "--start-listening" when right Option is held alone, and
 // offers the same action and a quit item in its status menu. Everything runs
 // on the main thread; the platform is reached only through LauncherPlatform.
