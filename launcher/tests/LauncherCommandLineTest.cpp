@@ -28,11 +28,5 @@ TEST(LauncherCommandLine, AnswersHelpAndVersionAndOtherwiseRunsTheAgent) {
     }
 }
 
-TEST(LauncherCommandLine, VersionIsOneLineWithTheProgramName) {
-    const auto version = launcherVersionText();
-    EXPECT_EQ(version.rfind("VeltoLauncher ", 0), 0u);
-    EXPECT_EQ(version.find('\n'), version.size() - 1);
-}
-
 }  // namespace
 }  // namespace velto::launcher
