@@ -5,10 +5,14 @@
 namespace velto::launcher {
 
 double EventClock::place(std::uint32_t stamp, double readAt) {
-    // The signed difference carries the count over the wrap at 2^32 and
-    // tolerates a stamp slightly older than the last one.
     if (offset_) {
-        unwrappedMilliseconds_ += static_cast<std::int32_t>(stamp - lastStamp_);
+        // The stamp is taken as the one nearest to where the time passed
+        // between the readings leads, so that neither the wrap at 2^32 ms nor
+        // weeks without a single event mislead it; a stamp slightly older
+        // than the last is no wrap either.
+        const auto passed = static_cast<std::int64_t>(std::max(0.0, readAt - lastReadAt_) * 1000.0);
+        const auto predicted = static_cast<std::uint32_t>(lastStamp_ + static_cast<std::uint32_t>(passed));
+        unwrappedMilliseconds_ += passed + static_cast<std::int32_t>(stamp - predicted);
     } else {
         unwrappedMilliseconds_ = stamp;
     }
@@ -16,12 +20,12 @@ double EventClock::place(std::uint32_t stamp, double readAt) {
     const double sourceSeconds = static_cast<double>(unwrappedMilliseconds_) / 1000.0;
     const double seen = readAt - sourceSeconds;
     if (offset_) {
-        const double allowed = *offset_ + driftAllowance * std::max(0.0, readAt - offsetCheckedAt_);
+        const double allowed = *offset_ + driftAllowance * std::max(0.0, readAt - lastReadAt_);
         offset_ = std::min(seen, allowed);
     } else {
         offset_ = seen;
     }
-    offsetCheckedAt_ = readAt;
+    lastReadAt_ = readAt;
     return std::min(readAt, sourceSeconds + *offset_);
 }
 

@@ -25,7 +25,7 @@ private:
     static constexpr double driftAllowance = 1e-3;
 
     std::optional<double> offset_;
-    double offsetCheckedAt_ = 0;
+    double lastReadAt_ = 0;
     std::uint32_t lastStamp_ = 0;
     std::int64_t unwrappedMilliseconds_ = 0;
 };

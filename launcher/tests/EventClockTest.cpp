@@ -38,6 +38,10 @@ TEST(EventClock, PlacesEachEventAtItsMomentOnTheLocalClock) {
          {{5000, 101.0, 101.0}, {5200, 100.3, 100.3}, {5300, 100.9, 100.4}}},
         {"stamps across the wrap at 2^32 ms",
          {{wrap - 99, 50.0, 50.0}, {wrap, 50.099, 50.099}, {100, 50.2, 50.2}, {400, 51.0, 50.5}}},
+        // 30 days without a key: more than half the 2^32 ms the stamps wrap at.
+        {"a month without events",
+         {{1000, 10.0, 10.0}, {static_cast<std::uint32_t>(1000 + 2592000000u), 2592010.0, 2592010.0},
+          {static_cast<std::uint32_t>(1500 + 2592000000u), 2592010.6, 2592010.5}}},
         {"a stamp slightly older than the last",
          {{5000, 100.0, 100.0}, {4990, 100.0, 99.99}}},
         // A source clock 0.5 ms a second slower than ours: the offset follows
