@@ -4,6 +4,7 @@
 #include "MainAppContract.h"
 #include "StateJournal.h"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -42,8 +43,8 @@ Launcher::Launcher(LauncherPlatform& platform) : platform(platform) {}
 
 void Launcher::start() {
     const std::weak_ptr<Launcher> weakSelf = weak_from_this();
-    keyboardWatched = platform.watchKeyboard([weakSelf] {
-        if (auto launcher = weakSelf.lock()) launcher->keyboardChanged();
+    keyboardWatched = platform.watchKeyboard([weakSelf](const KeyboardEvent& event) {
+        if (auto launcher = weakSelf.lock()) launcher->hearKeyboardEvent(event);
     });
     startPolling();
     const auto stateDirectory = platform.stateDirectory();
@@ -59,17 +60,40 @@ void Launcher::startPolling() {
 }
 
 void Launcher::sampleShortcut() {
+    // Events that reached the agent before this poll happened before it: a
+    // starved agent would otherwise take a key typed meanwhile for part of
+    // the state its poll finds, and lose the key's order against the press.
+    if (keyboardWatched) platform.reportArrivedKeyboardEvents();
     // One statement each: the order of the three readings is fixed.
     const std::uint64_t flags = platform.modifierFlags();
     const std::uint32_t keyCount = platform.keyDownCount();
     const double at = platform.systemUptime();
-    const KeyboardSample sample = decodeKeyboardSample(flags, keyCount, at);
-    const bool accepted = hold.update(sample.down, sample.otherModifiers, sample.keyCount, sample.at);
-    // Polls that cannot change anything are skipped until the keyboard moves.
-    if (keyboardWatched && pollTimer && !canFireBeforeKeyboardChanges()) {
-        pollTimer->invalidate();
-        pollTimer.reset();
+    feed(decodeKeyboardSample(flags, keyCount, at));
+}
+
+bool Launcher::canFireBeforeKeyboardChanges() const { return hold.canFireBeforeKeyboardChanges(); }
+
+// The keyboard stood as last sampled until the event's own moment, so that
+// state is sampled there first: a hold that lasted long enough before a key
+// ended it is accepted even when no poll ran meanwhile. Times never go back:
+// an event that arrives after a poll it preceded is placed at that poll.
+void Launcher::hearKeyboardEvent(const KeyboardEvent& event) {
+    double at = event.at;
+    if (lastSample) {
+        at = std::max(at, lastSample->at);
+        if (at > lastSample->at) {
+            KeyboardSample unchanged = *lastSample;
+            unchanged.at = at;
+            feed(unchanged);
+        }
     }
+    feed(decodeKeyboardSample(event.modifierFlags, event.keyDownCount, at));
+}
+
+void Launcher::feed(const KeyboardSample& sample) {
+    lastSample = sample;
+    const bool accepted = hold.update(sample.down, sample.otherModifiers, sample.keyCount, sample.at);
+    restOrResumePolling();
     if (!accepted) return;
     // Recorded before openVelto looks at `launching`: a gesture during an
     // opening still leaves its trace.
@@ -77,14 +101,17 @@ void Launcher::sampleShortcut() {
     openVelto();
 }
 
-bool Launcher::canFireBeforeKeyboardChanges() const { return hold.canFireBeforeKeyboardChanges(); }
-
-// The change is sampled at once, as a running poll would sample it within
-// one interval; from there the poll runs on at its rate until it rests again.
-void Launcher::keyboardChanged() {
-    if (pollTimer) return;
-    startPolling();
-    sampleShortcut();
+// Polls run only while one could accept the gesture with the keyboard
+// standing still; every other change arrives as an event.
+void Launcher::restOrResumePolling() {
+    if (!keyboardWatched) return;
+    const bool pollCanMatter = canFireBeforeKeyboardChanges();
+    if (pollCanMatter && !pollTimer) {
+        startPolling();
+    } else if (!pollCanMatter && pollTimer) {
+        pollTimer->invalidate();
+        pollTimer.reset();
+    }
 }
 
 void Launcher::showMenu() {

@@ -1,11 +1,13 @@
 #pragma once
-// The launcher agent: polls the keyboard 50 times a second (resting, where the
-// platform reports keyboard changes, while no poll could fire), opens the main
+// The launcher agent: polls the keyboard 50 times a second and, where the
+// platform reports every key event, judges each event as a sample of its own
+// (the poll then rests while no poll could fire); opens the main
 // application with "--start-listening" when right Option is held alone, and
 // offers the same action and a quit item in its status menu. Everything runs
 // on the main thread; the platform is reached only through LauncherPlatform.
 
 #include "HoldDetectors.h"
+#include "KeyboardSample.h"
 #include "LauncherPlatform.h"
 
 #include <memory>
@@ -39,7 +41,9 @@ private:
     explicit Launcher(LauncherPlatform& platform);
 
     void startPolling();
-    void keyboardChanged();
+    void hearKeyboardEvent(const KeyboardEvent& event);
+    void feed(const KeyboardSample& sample);
+    void restOrResumePolling();
     std::optional<std::string> findMainApplication();
     void finishOpening(const std::optional<OpenError>& error);
 
@@ -48,6 +52,7 @@ private:
     bool launching = false;
     std::shared_ptr<StatusItem> statusItem;
     bool keyboardWatched = false;  // the platform reports every keyboard change
+    std::optional<KeyboardSample> lastSample;  // the latest fed to `hold`, poll or event
     LauncherPlatform& platform;
 };
 

@@ -43,6 +43,13 @@ public:
     virtual void setMenu(std::vector<MenuEntry> entries) = 0;
 };
 
+// A key that went down or up, or a changed layout, as watchKeyboard() reports it.
+struct KeyboardEvent {
+    std::uint64_t modifierFlags = 0;  // the layout of modifierFlags()
+    std::uint32_t keyDownCount = 0;
+    double at = 0;  // seconds on the systemUptime() clock
+};
+
 struct OpenConfiguration {
     bool activates = true;
     bool createsNewApplicationInstance = true;
@@ -88,13 +95,20 @@ public:
     // Seconds on a monotonic clock.
     virtual double systemUptime() = 0;
     // Asks to hear, on the main thread, of every key going down or up and of
-    // every change of the keyboard's layout, so that sampling can pause while
-    // the keyboard stands still. False when the platform cannot promise that;
-    // the agent then samples at its full rate all the time.
-    virtual bool watchKeyboard(std::function<void()> onKeyboardChange) {
-        (void)onKeyboardChange;
+    // every change of the keyboard's layout, each as the keyboard stood right
+    // after it, at the moment it happened (on the systemUptime() clock), in
+    // the order they happened. Afterwards modifierFlags() and keyDownCount()
+    // read the keyboard as of the last event heard. False when the platform
+    // cannot promise that; the agent then samples at its full rate all the
+    // time.
+    virtual bool watchKeyboard(std::function<void(const KeyboardEvent&)> onKeyboardEvent) {
+        (void)onKeyboardEvent;
         return false;
     }
+    // Reports, before returning, every keyboard event that has reached the
+    // agent but has not been heard yet. The poll calls it before it reads
+    // the keyboard, so that no event is heard after a sample it preceded.
+    virtual void reportArrivedKeyboardEvents() {}
 
     // A repeating timer on the main loop that also fires while a menu is open.
     virtual std::shared_ptr<Timer> scheduleRepeatingTimer(double interval, double tolerance,

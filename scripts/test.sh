@@ -3,8 +3,9 @@
 # project (platform layers, programs and end-to-end tests included) with
 # AddressSanitizer and UndefinedBehaviorSanitizer, with a short regression run
 # of each fuzz target, then the whole project with ThreadSanitizer, then a
-# compile check of the macOS layers, then the plain build, whose summary
-# closes the run. Every end-to-end test starts its own Xvfb.
+# compile check of the macOS layers, then the plain build, from which the
+# Debian package is made, checked, installed and purged, and whose test
+# summary closes the run. Every end-to-end test starts its own Xvfb.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -66,7 +67,9 @@ stage "TSan tests" ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L
 
 stage "macOS syntax check" bash scripts/check-macos-syntax.sh
 
-stage "plain build" bash -c 'cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo && cmake --build build -j "$0"' "$jobs"
+stage "plain build" bash -c 'cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr &&
+  cmake --build build -j "$0"' "$jobs"
+stage "package check" bash scripts/package-check.sh build
 print_stage_times
 # The plain build with everything; its summary closes the run.
 ctest --test-dir build --output-on-failure -j "$jobs"

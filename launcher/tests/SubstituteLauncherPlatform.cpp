@@ -44,12 +44,13 @@ SubstituteLauncherPlatform::~SubstituteLauncherPlatform() {
     std::filesystem::remove_all(temporaryDirectory, ignored);
 }
 
-void SubstituteLauncherPlatform::scriptKeyboard(double from, std::uint64_t flags, std::uint32_t keyCount) {
-    keyboardScript[from] = {flags, keyCount};
+void SubstituteLauncherPlatform::scriptKeyboard(double from, std::uint64_t flags, std::uint32_t keyCount,
+                                                double arrivesAfter) {
+    keyboardScript[from] = {flags, keyCount, arrivesAfter};
 }
 
-SubstituteLauncherPlatform::KeyboardState SubstituteLauncherPlatform::keyboardNow() const {
-    auto next = keyboardScript.upper_bound(now);
+SubstituteLauncherPlatform::KeyboardState SubstituteLauncherPlatform::keyboardAt(double time) const {
+    auto next = keyboardScript.upper_bound(time);
     if (next == keyboardScript.begin()) return {};
     return std::prev(next)->second;
 }
@@ -58,15 +59,17 @@ void SubstituteLauncherPlatform::onMainThread() {
     if (std::this_thread::get_id() != mainThread) ++callsOffMainThread;
 }
 
+// A watched keyboard reads as of the last event delivered, as a platform that
+// learns of the keyboard from its events does; otherwise it reads live.
 std::uint64_t SubstituteLauncherPlatform::modifierFlags() {
     onMainThread();
     sampleTimes.push_back(now);
-    return keyboardNow().flags;
+    return keyboardAt(keyboardReportedThrough.value_or(now)).flags;
 }
 
 std::uint32_t SubstituteLauncherPlatform::keyDownCount() {
     onMainThread();
-    return keyboardNow().keyCount;
+    return keyboardAt(keyboardReportedThrough.value_or(now)).keyCount;
 }
 
 KeyName SubstituteLauncherPlatform::holdKeyName() {
@@ -79,19 +82,46 @@ double SubstituteLauncherPlatform::systemUptime() {
     return now;
 }
 
-bool SubstituteLauncherPlatform::watchKeyboard(std::function<void()> onKeyboardChange) {
+bool SubstituteLauncherPlatform::watchKeyboard(std::function<void(const KeyboardEvent&)> onKeyboardEvent) {
     onMainThread();
     if (!reportsKeyboardChanges) return false;
-    keyboardWatcher = std::move(onKeyboardChange);
+    keyboardWatcher = std::move(onKeyboardEvent);
     keyboardReportedThrough = now;
     return true;
 }
 
-std::optional<double> SubstituteLauncherPlatform::nextKeyboardChangeBy(double time) const {
+void SubstituteLauncherPlatform::reportArrivedKeyboardEvents() {
+    onMainThread();
+    deliverArrivedKeyboardEvents();
+}
+
+// Events keep their order: one that arrives early waits behind an earlier one.
+std::optional<double> SubstituteLauncherPlatform::nextKeyboardArrivalBy(double time) const {
     if (!keyboardWatcher) return std::nullopt;
-    const auto next = keyboardScript.upper_bound(keyboardReportedThrough);
-    if (next == keyboardScript.end() || next->first > time) return std::nullopt;
-    return next->first;
+    const auto next = keyboardScript.upper_bound(*keyboardReportedThrough);
+    if (next == keyboardScript.end()) return std::nullopt;
+    const double arrival = next->first + next->second.arrivesAfter;
+    if (arrival > time) return std::nullopt;
+    return arrival;
+}
+
+bool SubstituteLauncherPlatform::deliverArrivedKeyboardEvents() {
+    bool delivered = false;
+    while (auto arrival = nextKeyboardArrivalBy(now)) {
+        const auto change = keyboardScript.upper_bound(*keyboardReportedThrough);
+        keyboardReportedThrough = change->first;
+        eventTimes.push_back(now);
+        keyboardWatcher({change->second.flags, change->second.keyCount, change->first});
+        delivered = true;
+    }
+    return delivered;
+}
+
+double SubstituteLauncherPlatform::whenRunnable(double time) const {
+    for (const auto& stall : stalls) {
+        if (stall.from < time && time < stall.to) return stall.to;
+    }
+    return time;
 }
 
 void SubstituteLauncherPlatform::log(const std::string& line) {
@@ -112,14 +142,23 @@ ScheduledTimer* SubstituteLauncherPlatform::nextTimerDueBy(double time) {
 void SubstituteLauncherPlatform::advanceTo(double time) {
     while (!terminated) {
         ScheduledTimer* timer = nextTimerDueBy(time);
-        const auto change = nextKeyboardChangeBy(time);
-        if (change && (!timer || *change <= timer->nextDue())) {
-            now = *change;
-            keyboardReportedThrough = *change;
-            keyboardWatcher();
-        } else if (timer) {
-            now = timer->nextDue();
-            ++timer->firings;
+        const auto arrival = nextKeyboardArrivalBy(time);
+        std::optional<double> timerAt = timer ? std::optional(whenRunnable(timer->nextDue())) : std::nullopt;
+        std::optional<double> eventAt = arrival ? std::optional(whenRunnable(*arrival)) : std::nullopt;
+        if (timerAt > time) timerAt.reset();
+        if (eventAt > time) eventAt.reset();
+        // At the same moment an event comes first, unless both waited out a
+        // stall: a resumed agent may well run its timer before reading.
+        const bool eventFirst =
+            eventAt && (!timerAt || *eventAt < *timerAt || (*eventAt == *timerAt && *eventAt == *arrival));
+        if (eventFirst) {
+            now = *eventAt;
+            deliverArrivedKeyboardEvents();
+        } else if (timerAt) {
+            now = *timerAt;
+            // Missed firings are not made up, as with a real repeating timer.
+            do ++timer->firings;
+            while (timer->nextDue() <= now);
             timer->action();
         } else {
             break;

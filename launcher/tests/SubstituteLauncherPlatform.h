@@ -63,13 +63,19 @@ public:
     ~SubstituteLauncherPlatform() override;
 
     // Keyboard script: from virtual time `from` on, these flags and this
-    // key-down count are reported, until the next scripted change.
-    void scriptKeyboard(double from, std::uint64_t flags, std::uint32_t keyCount);
+    // key-down count are reported, until the next scripted change. A watched
+    // keyboard reports the change as an event that reaches the agent
+    // `arrivesAfter` seconds later.
+    void scriptKeyboard(double from, std::uint64_t flags, std::uint32_t keyCount, double arrivesAfter = 0);
+    // The agent gets no processor time from `from` to `to`, as when it is
+    // stopped or starved: a timer due meanwhile fires once at `to`, before
+    // the keyboard events that arrived meanwhile are delivered.
+    void stall(double from, double to) { stalls.push_back({from, to}); }
 
     // Moves the virtual clock to `time`, firing every timer that falls due on
     // the way at its due time and, when the launcher watches the keyboard,
-    // reporting each scripted keyboard change at its time (before a timer due
-    // at the same time), each followed by the main queue.
+    // delivering each scripted keyboard change when it arrives (before a
+    // timer due at the same time), each followed by the main queue.
     void advanceTo(double time);
     void advanceBy(double seconds) { advanceTo(now + seconds); }
     // Runs the tasks posted to the main queue, also those they post.
@@ -97,7 +103,8 @@ public:
     std::uint32_t keyDownCount() override;
     KeyName holdKeyName() override;
     double systemUptime() override;
-    bool watchKeyboard(std::function<void()> onKeyboardChange) override;
+    bool watchKeyboard(std::function<void(const KeyboardEvent&)> onKeyboardEvent) override;
+    void reportArrivedKeyboardEvents() override;
     std::shared_ptr<Timer> scheduleRepeatingTimer(double interval, double tolerance,
                                                   std::function<void()> action) override;
     void postToMain(std::function<void()> work) override;
@@ -126,6 +133,7 @@ public:
     std::vector<OpenRequest> openRequests;
     std::vector<std::string> logLines;
     std::vector<double> sampleTimes;  // virtual time of every modifier-flags read
+    std::vector<double> eventTimes;   // virtual time at which each keyboard event was delivered
     std::size_t callsOffMainThread = 0;  // everything but postToMain belongs on the main thread
     std::vector<std::shared_ptr<ScheduledTimer>> timers;  // kept, like a run loop keeps its timers
     const std::filesystem::path temporaryDirectory;
@@ -134,18 +142,28 @@ private:
     struct KeyboardState {
         std::uint64_t flags = 0;
         std::uint32_t keyCount = 0;
+        double arrivesAfter = 0;
+    };
+    struct Stall {
+        double from;
+        double to;
     };
 
     void onMainThread();
-    KeyboardState keyboardNow() const;
+    KeyboardState keyboardAt(double time) const;
     ScheduledTimer* nextTimerDueBy(double time);
-    std::optional<double> nextKeyboardChangeBy(double time) const;
+    // The next scripted change not yet delivered, when it reaches the agent.
+    std::optional<double> nextKeyboardArrivalBy(double time) const;
+    // When the agent can act on something due at `time`: at the end of a stall.
+    double whenRunnable(double time) const;
+    bool deliverArrivedKeyboardEvents();
     std::filesystem::path stateFile() const;
 
     const std::thread::id mainThread = std::this_thread::get_id();
     std::map<double, KeyboardState> keyboardScript;
-    std::function<void()> keyboardWatcher;
-    double keyboardReportedThrough = 0;
+    std::vector<Stall> stalls;
+    std::function<void(const KeyboardEvent&)> keyboardWatcher;
+    std::optional<double> keyboardReportedThrough;  // time of the last change delivered
     std::deque<OpenCompletion> pendingCompletions;
     std::vector<std::string> replacedPhases;
 

@@ -6,6 +6,7 @@
 #include "DesktopEntryWorkspace.h"
 #include "LauncherPlatform.h"
 #include "MainAppContract.h"
+#include "MonotonicClock.h"
 #include "TrayStatusItem.h"
 #include "X11Keyboard.h"
 #include "XdgStateDirectory.h"
@@ -23,7 +24,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <map>
 
 namespace velto::launcher {
@@ -106,19 +106,17 @@ public:
     // The key in right Alt's place, as PC keyboards and the autostart entry name it.
     KeyName holdKeyName() override { return {"Alt", "Alt"}; }
 
-    double systemUptime() override {
-        timespec now{};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-    }
+    double systemUptime() override { return monotonicSeconds(); }
 
     // Raw key events arrive on the keyboard's own connection; without them
     // nothing would wake a resting poll.
-    bool watchKeyboard(std::function<void()> onKeyboardChange) override {
+    bool watchKeyboard(std::function<void(const KeyboardEvent&)> onKeyboardEvent) override {
         if (!keyboard->reportsKeyEvents()) return false;
-        keyboard->setOnChange(std::move(onKeyboardChange));
+        keyboard->setOnEvent(std::move(onKeyboardEvent));
         return true;
     }
+
+    void reportArrivedKeyboardEvents() override { keyboard->readEvents(); }
 
     std::shared_ptr<Timer> scheduleRepeatingTimer(double interval, double tolerance,
                                                    std::function<void()> action) override {

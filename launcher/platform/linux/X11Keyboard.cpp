@@ -1,5 +1,7 @@
 #include "X11Keyboard.h"
 
+#include "MonotonicClock.h"
+
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -60,24 +62,32 @@ X11Keyboard::X11Keyboard() {
     XkbStateRec state{};
     if (XkbGetState(display, XkbUseCoreKbd, &state) == Success) capsLockLocked = (state.locked_mods & LockMask) != 0;
     readHeldKeys();
+    // A first reading of the server's clock, so that even the first key
+    // event read late is placed at its own moment.
+    serverTimeNow();
 }
 
 X11Keyboard::~X11Keyboard() {
     if (display) XCloseDisplay(display);
 }
 
-// The X server has no clock to read; an empty append to a property of our
-// own window comes back as a PropertyNotify stamped with the server's time.
 void X11Keyboard::noteUserActionNow() {
     if (!display) return;
+    userTime = serverTimeNow();
+    // Key events read along the way wait in the queue, where the socket
+    // would never report them.
+    readEvents();
+}
+
+// The X server has no clock to read; an empty append to a property of our
+// own window comes back as a PropertyNotify stamped with the server's time.
+unsigned long X11Keyboard::serverTimeNow() {
     makeOwnWindow();
     XChangeProperty(display, timeWindow, timeAtom, XA_STRING, 8, PropModeAppend, nullptr, 0);
     XEvent event;
     XWindowEvent(display, timeWindow, PropertyChangeMask, &event);
-    userTime = event.xproperty.time;
-    // Key events read along the way wait in the queue, where the socket
-    // would never report them.
-    readEvents();
+    serverClock.place(static_cast<std::uint32_t>(event.xproperty.time), monotonicSeconds());
+    return event.xproperty.time;
 }
 
 std::string X11Keyboard::displayName() const { return display ? DisplayString(display) : ""; }
@@ -86,13 +96,16 @@ int X11Keyboard::screenNumber() const { return display ? DefaultScreen(display) 
 
 int X11Keyboard::connectionNumber() const { return display ? ConnectionNumber(display) : -1; }
 
-void X11Keyboard::readEvents() {
-    if (drainEvents(QueuedAfterReading) && onChange) onChange();
-}
+void X11Keyboard::readEvents() { drainEvents(QueuedAfterReading); }
 
+// With raw events, the readings only look at what readEvents() learnt: the
+// poll reads the socket through it first, and an event found here would be
+// heard after the poll it preceded.
 std::uint64_t X11Keyboard::modifierFlags() {
-    drainEvents(QueuedAlready);
-    if (display && !reportsKeyEvents()) readHeldKeys();
+    if (display && !reportsKeyEvents()) {
+        drainEvents(QueuedAlready);
+        readHeldKeys();
+    }
     return heldKeyFlags | (capsLockLocked ? capsLockFlag : 0);
 }
 
@@ -100,7 +113,6 @@ std::uint64_t X11Keyboard::modifierFlags() {
 // held non-modifier key counts as typing at every reading, as the repeated
 // key-downs would on a system that counts them.
 std::uint32_t X11Keyboard::keyDownCount() {
-    drainEvents(QueuedAlready);
     if (nonModifierKeyHeld) ++keyPresses;
     return keyPresses;
 }
@@ -183,44 +195,53 @@ void X11Keyboard::readKeyboardMapping() {
 void X11Keyboard::readHeldKeys() {
     char keys[32] = {};
     XQueryKeymap(display, keys);
-    std::uint64_t flags = 0;
-    bool typingKeyHeld = false;
     for (int byte = 0; byte < 32; ++byte) {
         const auto bits = static_cast<unsigned char>(keys[byte]);
         // Without raw events, a key found down that was up at the last
         // reading is the only sign of a press.
         const auto newlyDown = static_cast<unsigned char>(bits & ~heldKeys[byte]);
         heldKeys[byte] = bits;
+        if (reportsKeyEvents() || newlyDown == 0) continue;
+        for (int bit = 0; bit < 8; ++bit) {
+            if ((newlyDown & (1u << bit)) && !isModifierKey[byte * 8 + bit]) ++keyPresses;
+        }
+    }
+    takeHeldKeys();
+}
+
+void X11Keyboard::takeHeldKeys() {
+    std::uint64_t flags = 0;
+    bool typingKeyHeld = false;
+    for (int byte = 0; byte < 32; ++byte) {
+        const unsigned char bits = heldKeys[byte];
         if (bits == 0) continue;
         for (int bit = 0; bit < 8; ++bit) {
             if (!(bits & (1u << bit))) continue;
             const int keycode = byte * 8 + bit;
             flags |= flagsOfKey[keycode];
-            if (isModifierKey[keycode]) continue;
-            typingKeyHeld = true;
-            if (!reportsKeyEvents() && (newlyDown & (1u << bit))) ++keyPresses;
+            if (!isModifierKey[keycode]) typingKeyHeld = true;
         }
     }
     heldKeyFlags = flags;
     nonModifierKeyHeld = typingKeyHeld;
 }
 
-bool X11Keyboard::drainEvents(int queueMode) {
-    if (!display) return false;
-    bool changed = false;
+void X11Keyboard::drainEvents(int queueMode) {
+    if (!display) return;
     // The key-state query can bring in further events; they are handled
-    // before returning, since the socket will not report them again.
+    // before returning, since the socket will not report them again. The
+    // query only confirms what the events said (or catches up with events
+    // the server dropped).
     while (XEventsQueued(display, queueMode) > 0) {
+        const double readAt = monotonicSeconds();
         bool keysChanged = false;
-        while (XEventsQueued(display, QueuedAlready) > 0) keysChanged |= handleNextEvent();
+        while (XEventsQueued(display, QueuedAlready) > 0) keysChanged |= handleNextEvent(readAt);
         if (keysChanged) readHeldKeys();
-        changed |= keysChanged;
         queueMode = QueuedAlready;
     }
-    return changed;
 }
 
-bool X11Keyboard::handleNextEvent() {
+bool X11Keyboard::handleNextEvent(double readAt) {
     XEvent event;
     XNextEvent(display, &event);
     XGenericEventCookie& cookie = event.xcookie;
@@ -228,9 +249,18 @@ bool X11Keyboard::handleNextEvent() {
         if (!XGetEventData(display, &cookie)) return false;
         const auto* raw = static_cast<XIRawEvent*>(cookie.data);
         const auto keycode = static_cast<unsigned>(raw->detail) & 0xff;
-        if (cookie.evtype == XI_RawKeyPress && !isModifierKey[keycode]) ++keyPresses;
+        const bool pressed = cookie.evtype == XI_RawKeyPress;
+        const auto bit = static_cast<unsigned char>(1u << (keycode % 8));
+        if (pressed) {
+            heldKeys[keycode / 8] |= bit;
+            if (!isModifierKey[keycode]) ++keyPresses;
+        } else {
+            heldKeys[keycode / 8] &= static_cast<unsigned char>(~bit);
+        }
         userTime = raw->time;
         XFreeEventData(display, &cookie);
+        takeHeldKeys();
+        report(userTime, readAt);
         return true;
     }
     if (event.type != xkbEventBase) return false;
@@ -240,7 +270,14 @@ bool X11Keyboard::handleNextEvent() {
         return false;
     }
     readKeyboardMapping();
+    takeHeldKeys();
+    report(xkbEvent.any.time, readAt);
     return true;
+}
+
+void X11Keyboard::report(unsigned long serverTime, double readAt) {
+    const double at = serverClock.place(static_cast<std::uint32_t>(serverTime), readAt);
+    if (onEvent) onEvent({heldKeyFlags | (capsLockLocked ? capsLockFlag : 0), keyPresses, at});
 }
 
 }  // namespace velto::launcher

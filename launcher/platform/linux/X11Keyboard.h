@@ -2,7 +2,12 @@
 // The keyboard as the hold detector needs it, read from the X server without
 // grabs: which modifier keys are down (the server's key state) and how many
 // non-modifier keys have been typed (XInput2 raw events, which tell that a
-// key went down but never what it typed into which window).
+// key went down but never what it typed into which window). Each raw event is
+// also reported on its own, at the server's time for it placed on the
+// monotonic clock, so that keys read together keep their order and moments.
+
+#include "EventClock.h"
+#include "LauncherPlatform.h"
 
 #include <array>
 #include <cstdint>
@@ -30,14 +35,16 @@ public:
     // (no XInput 2), every reading asks the server for its key state.
     bool reportsKeyEvents() const { return inputOpcode >= 0; }
 
-    // The connection's socket. Whenever it turns readable the owner calls
-    // readEvents(), so that a poll only looks at events already read; after
-    // events that changed the keyboard, readEvents() calls `onChange`.
+    // The connection's socket. Whenever it turns readable, and before every
+    // poll, the owner calls readEvents(), which reports every key press and
+    // release and every layout change to `onEvent`, in the server's order,
+    // each with the keyboard as it stood right after.
     int connectionNumber() const;
-    void setOnChange(std::function<void()> onChange) { this->onChange = std::move(onChange); }
+    void setOnEvent(std::function<void(const KeyboardEvent&)> onEvent) { this->onEvent = std::move(onEvent); }
     void readEvents();
 
-    // The modifiers in the event-flags layout of LauncherPlatform.h.
+    // The modifiers in the event-flags layout of LauncherPlatform.h, as of
+    // the events read so far (without XInput 2: asked of the server).
     std::uint64_t modifierFlags();
     // Keys typed since start, wrapping at 2^32: presses of non-modifier
     // keys, and one more for every reading that finds such a key held down.
@@ -54,14 +61,19 @@ public:
 
 private:
     void makeOwnWindow();
+    // The server's time now, from a round trip; it also sets the event clock.
+    unsigned long serverTimeNow();
     void selectEvents();
     void readKeyboardMapping();
     void readHeldKeys();
-    // `queueMode`: QueuedAlready or QueuedAfterReading. True when the
-    // keyboard changed.
-    bool drainEvents(int queueMode);
-    // True when the held keys may have changed.
-    bool handleNextEvent();
+    // The flags and typing key of the keys marked in `heldKeys`.
+    void takeHeldKeys();
+    // `queueMode`: QueuedAlready or QueuedAfterReading.
+    void drainEvents(int queueMode);
+    // True when the held keys may have changed. `readAt`: when the event was
+    // read, on the monotonic clock.
+    bool handleNextEvent(double readAt);
+    void report(unsigned long serverTime, double readAt);
 
     _XDisplay* display = nullptr;
     int inputOpcode = -1;
@@ -74,7 +86,8 @@ private:
     unsigned long userTime = 0;
     unsigned long timeWindow = 0;  // an unmapped window whose property changes tell the time
     unsigned long timeAtom = 0;
-    std::function<void()> onChange;
+    std::function<void(const KeyboardEvent&)> onEvent;
+    EventClock serverClock;
     // Per keycode: the flags the key contributes while down, and whether a
     // press of it is a modifier change rather than typing.
     std::array<std::uint64_t, 256> flagsOfKey{};

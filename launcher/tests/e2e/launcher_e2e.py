@@ -6,6 +6,7 @@ One case per run: launcher_e2e.py --case NAME --launcher PATH --phase-tap PATH
 import argparse
 import os
 import re
+import signal
 import subprocess
 import sys
 import time
@@ -113,6 +114,58 @@ def case_without_raw_key_events(agent, keyboard):
     expect_nothing_opened_then_clean_hold_opens(agent, keyboard)
 
 
+class Stopped:
+    """The agent stopped (SIGSTOP) for `seconds`, as a starved agent would be:
+    what the block does happens while it cannot read its keyboard."""
+
+    def __init__(self, agent, seconds):
+        self.pid = agent.process.pid
+        self.seconds = seconds
+
+    def __enter__(self):
+        os.kill(self.pid, signal.SIGSTOP)
+        self.stopped_at = time.monotonic()
+
+    def __exit__(self, *_):
+        time.sleep(max(0, self.stopped_at + self.seconds - time.monotonic()))
+        os.kill(self.pid, signal.SIGCONT)
+
+
+def case_letter_typed_while_stopped(agent, keyboard):
+    # When it runs again the agent hears the letter after the press it
+    # follows, whatever runs first, its poll or its reading of the keyboard.
+    keyboard.press(GESTURE)
+    time.sleep(0.15)
+    with Stopped(agent, 1.0):
+        time.sleep(0.1)
+        keyboard.tap("a")
+    time.sleep(0.5)
+    keyboard.release(GESTURE)
+    expect_nothing_opened_then_clean_hold_opens(agent, keyboard)
+
+
+def case_press_and_letter_while_stopped(agent, keyboard):
+    # Both arrive together: only their order and times tell that the letter
+    # came 0.2 s into the hold.
+    with Stopped(agent, 1.0):
+        keyboard.press(GESTURE)
+        time.sleep(0.2)
+        keyboard.tap("a")
+    time.sleep(0.5)
+    keyboard.release(GESTURE)
+    expect_nothing_opened_then_clean_hold_opens(agent, keyboard)
+
+
+def case_clean_hold_across_stop(agent, keyboard):
+    keyboard.press(GESTURE)
+    time.sleep(0.15)
+    with Stopped(agent, 1.0):
+        pass
+    time.sleep(0.3)
+    keyboard.release(GESTURE)
+    expect_opened_once(agent)
+
+
 STALE_TEMPORARY = ".launcher-state.json.999999999.123456789.1.tmp"
 UNRELATED_FILES = ["notes.tmp", ".launcher-state.json.tmp", "launcher-state.json.999999999.1.1.tmp"]
 
@@ -215,6 +268,9 @@ CASES = {
     "no-desktop-entry": (case_no_desktop_entry, None),
     "missing-binary": (case_missing_binary, "/nonexistent/velto-main %U"),
     "held-letter": (case_held_letter_then_right_alt, RECORDER),
+    "stopped-letter-during": (case_letter_typed_while_stopped, RECORDER),
+    "stopped-press-and-letter": (case_press_and_letter_while_stopped, RECORDER),
+    "stopped-clean-hold": (case_clean_hold_across_stop, RECORDER),
     "second-agent": (case_second_agent_ends_at_once, RECORDER),
     "stale-temporary": (case_stale_temporary_file_removed, RECORDER),
     "wayland-session": (case_wayland_session, RECORDER),
