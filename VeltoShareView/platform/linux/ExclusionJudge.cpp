@@ -101,7 +101,7 @@ std::vector<ExclusionJudge::Candidate> ExclusionJudge::topLevels(Walk& walk) {
         if ((windows[i] & ~clientMask_) == 0) continue;
         Candidate candidate;
         candidate.window = {windows[i], report->x, report->y, report->width + 2 * report->border,
-                            report->height + 2 * report->border, report->border, report->visual, {}};
+                            report->height + 2 * report->border, report->border, report->visual, {}, {}};
         candidate.tree.push_back(factsOf(windows[i], *report, -1));
         candidates.push_back(std::move(candidate));
         shown.push_back(windows[i]);
@@ -222,6 +222,11 @@ std::vector<PaintableWindow> ExclusionJudge::judge() {
     });
     const std::set<ResourceID> excluded = excludedClients(walk);
     const auto clientExcluded = [&](ResourceID client) { return excluded.count(client) > 0; };
+    publicClients_.clear();
+    for (const auto& [client, facts] : walk.clients)
+        if (!clientExcluded(client)) publicClients_.insert(client);
+    const std::map<Window, Window> followed = std::move(topLevelOf_);
+    topLevelOf_.clear();
 
     std::vector<PaintableWindow> result;
     for (Candidate& candidate : candidates) {
@@ -235,11 +240,29 @@ std::vector<PaintableWindow> ExclusionJudge::judge() {
             const Box box = visibleBox(candidate.tree, index);
             if (box.empty()) continue;
             const Box outer = outerBox(candidate.tree, index);
-            candidate.window.covers.push_back({window.window, box, outer.x + window.border, outer.y + window.border});
+            candidate.window.covers.push_back(
+                {window.window, box, outer.x + window.border, outer.y + window.border, window.viewable});
+        }
+        for (int index = 0; index < int(candidate.tree.size()); ++index) {
+            const WindowFacts& window = candidate.tree[std::size_t(index)];
+            topLevelOf_[window.window] = candidate.window.window;
+            const auto wasFollowed = [&](const WindowFacts& facts) {
+                const auto found = followed.find(facts.window);
+                return found != followed.end() && found->second == candidate.window.window;
+            };
+            if (wasFollowed(window) || (window.parent >= 0 && !wasFollowed(candidate.tree[std::size_t(window.parent)])))
+                continue;
+            candidate.window.unfollowed.push_back(visibleBox(candidate.tree, index));
         }
         result.push_back(std::move(candidate.window));
     }
     return result;
+}
+
+std::optional<Window> ExclusionJudge::topLevelHolding(Window window) const {
+    const auto found = topLevelOf_.find(window);
+    if (found == topLevelOf_.end()) return std::nullopt;
+    return found->second;
 }
 
 }  // namespace velto::x11

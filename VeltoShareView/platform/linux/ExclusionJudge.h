@@ -29,8 +29,13 @@ struct PaintableWindow {
         Window window = None;
         Box box;                       // top-level coordinates, clipped by the ancestors
         int insideX = 0, insideY = 0;  // the window's inside corner, top-level coordinates
+        bool viewable = true;  // else only the last pixels it left may be there
     };
     std::vector<Cover> covers;
+    // Windows of the tree this connection had not watched before (the
+    // outermost of each new subtree), top-level coordinates: what they held
+    // before could not be followed.
+    std::vector<Box> unfollowed;
 };
 
 class ExclusionJudge {
@@ -50,6 +55,11 @@ public:
     // The outer boxes (root coordinates) of the viewable top-level windows
     // the last judgement left out, or could not judge.
     const std::vector<Box>& leftOut() const { return leftOut_; }
+    // Whether the last judgement saw the client and let it be painted.
+    bool knownPublic(ResourceID client) const { return publicClients_.count(client) > 0; }
+    // The top-level window (among those the last judgement let through)
+    // whose tree held `window` then.
+    std::optional<Window> topLevelHolding(Window window) const;
 
 private:
     struct Walk;
@@ -80,6 +90,8 @@ private:
     // range may then go to another) and for every client not seen in a walk.
     std::map<ResourceID, std::optional<std::int32_t>> processByClient_;
     std::vector<Box> leftOut_;
+    std::set<ResourceID> publicClients_;
+    std::map<Window, Window> topLevelOf_;  // every window of the painted trees
 };
 
 }  // namespace velto::x11

@@ -3,12 +3,14 @@
 #include <X11/extensions/Xcomposite.h>
 #include <X11/extensions/shape.h>
 
+#include <algorithm>
+
 
 namespace velto::x11 {
 
 PaintedScene::PaintedScene(XConnection& connection, shareview::ExclusionRule rule, ResourceID clientMask)
-    : connection_(connection), display_(connection.display()), judge_(connection, rule, clientMask),
-      untrusted_(display_) {
+    : connection_(connection), display_(connection.display()), clientMask_(clientMask),
+      judge_(connection, rule, clientMask), untrusted_(display_) {
     // After the caller's selection: a window made meanwhile is in the answer
     // or announced.
     untrusted_.start(childWindows(display_, connection_.root()));
@@ -17,6 +19,7 @@ PaintedScene::PaintedScene(XConnection& connection, shareview::ExclusionRule rul
 void PaintedScene::observe(const XEvent& event, bool shapeChanged) {
     judge_.observe(event);
     stale_ = true;
+    untrusted_.askAgain();
     // Reported on the root: a top-level window came, went, moved or was
     // restacked; its own pixmap holds no other program's pixels unless the
     // server made it a new one. Reported anywhere below (the parent of the
@@ -25,9 +28,42 @@ void PaintedScene::observe(const XEvent& event, bool shapeChanged) {
     const bool newPixmap = trackPixmaps(event);
     if (shapeChanged || event.xany.window != connection_.root()) {
         changedWithin_ = true;
-        keepResidues();
+        distrustAfter(event);
     }
     if (newPixmap) changedWithin_ = true;
+}
+
+namespace {
+
+// The window a structure event tells of (its parent is the one it is reported to).
+Window subjectOf(const XEvent& event) {
+    switch (event.type) {
+        case CreateNotify: return event.xcreatewindow.window;
+        case DestroyNotify: return event.xdestroywindow.window;
+        case UnmapNotify: return event.xunmap.window;
+        case MapNotify: return event.xmap.window;
+        case ReparentNotify: return event.xreparent.window;
+        case ConfigureNotify: return event.xconfigure.window;
+        case GravityNotify: return event.xgravity.window;
+        case CirculateNotify: return event.xcirculate.window;
+        default: return event.xany.window;  // a shape change: the window itself
+    }
+}
+
+}  // namespace
+
+void PaintedScene::distrustAfter(const XEvent& event) {
+    // A private window that draws, then moves, unmaps or goes inside a
+    // public window without background leaves its last pixels behind, at
+    // every place it passed between two judgements. Where a painted tree
+    // held a private window, or a window of a program not judged yet
+    // changed, all of the tree is painted black until its programs repaint on
+    // request. Windows of programs judged public change nothing of the kind.
+    const auto topLevel = judge_.topLevelHolding(event.xany.window);
+    if (!topLevel) return;
+    const Window subject = subjectOf(event);
+    if (holdingPrivate_.count(*topLevel) > 0 || !judge_.knownPublic(subject & ~clientMask_))
+        untrusted_.distrust(*topLevel);
 }
 
 bool PaintedScene::observeProperty(const XPropertyEvent& event) {
@@ -82,7 +118,6 @@ Area PaintedScene::rejudge() {
     topLevels_.clear();
     stale_ = false;
     changedWithin_ = false;
-    residuesKept_ = false;
     std::vector<TopLevel> prepared;
     {
         ErrorTrap trap(connection_);
@@ -102,6 +137,7 @@ Area PaintedScene::rejudge() {
         }
     }
     topLevels_ = std::move(prepared);
+    distrustUnfollowed();
     return changedBetween(before, looks());
 }
 
@@ -123,10 +159,11 @@ bool PaintedScene::prepare(TopLevel& topLevel) {
     topLevel.picture = XRenderCreatePicture(display_, topLevel.pixmap, format, 0, nullptr);
     topLevel.opaque = !(format->type == PictTypeDirect && format->direct.alphaMask != 0);
     if (shaped) topLevel.shape = XFixesCreateRegionFromWindow(display_, source.window, WindowRegionBounding);
-    if (!source.covers.empty()) {
+    if (std::any_of(source.covers.begin(), source.covers.end(), [](const auto& cover) { return cover.viewable; })) {
         // Each covered window within its own shape, clipped by its ancestors.
         topLevel.covered = XFixesCreateRegion(display_, nullptr, 0);
         for (const PaintableWindow::Cover& cover : source.covers) {
+            if (!cover.viewable) continue;
             const XserverRegion shape = XFixesCreateRegionFromWindow(display_, cover.window, WindowRegionBounding);
             XFixesTranslateRegion(display_, shape, cover.insideX, cover.insideY);
             XRectangle box = rectangleOf(cover.box);
@@ -158,19 +195,29 @@ bool PaintedScene::isShaped(Window window) {
 }
 
 // ---------------------------------------------------------------- residues
-void PaintedScene::keepResidues() {
-    // A program whose window has no background keeps the last pixels of a
-    // child that went, moved or shrank until it paints there again: from the
-    // change on, what was covered stays covered until damage reported after
-    // the window was asked to repaint says it was painted anew. Relative to
-    // the inside corner, as damage is reported. The covers are those of the
-    // scene last judged, so they are kept at the first change after it only:
-    // the later events of the same batch (the DestroyNotify after the
-    // UnmapNotify) would only ask for the same repaint again.
-    if (residuesKept_) return;
-    residuesKept_ = true;
-    for (const TopLevel& topLevel : topLevels_)
-        if (topLevel.covered != None) untrusted_.keep(topLevel.source.window, topLevel.covered, topLevel.source.border);
+void PaintedScene::distrustUnfollowed() {
+    // An unmapped private window shows nothing, but may have left its last
+    // pixels in a parent without background: they stay black until the
+    // parent's program repaints there on request, once per time it unmaps.
+    // So do the parts of a tree not watched before.
+    std::set<Window> unmapped;
+    holdingPrivate_.clear();
+    for (const TopLevel& topLevel : topLevels_) {
+        const PaintableWindow& source = topLevel.source;
+        if (!source.covers.empty()) holdingPrivate_.insert(source.window);
+        // What happened inside a tree before its windows were watched is not
+        // known: its new parts are trusted only once painted on request.
+        for (const Box& box : source.unfollowed)
+            untrusted_.distrust(source.window, Box{box.x - source.border, box.y - source.border, box.width, box.height});
+        for (const PaintableWindow::Cover& cover : source.covers) {
+            if (cover.viewable) continue;
+            unmapped.insert(cover.window);
+            if (unmappedCovers_.count(cover.window) > 0) continue;
+            untrusted_.distrust(source.window, Box{cover.box.x - source.border, cover.box.y - source.border,
+                                                   cover.box.width, cover.box.height});
+        }
+    }
+    unmappedCovers_ = std::move(unmapped);
 }
 
 }  // namespace velto::x11

@@ -72,7 +72,11 @@ public:
 private:
     std::vector<WindowLook> looks() const;
 
-    void keepResidues();
+    // After a change inside a painted tree: whether another program's last
+    // pixels may now linger in it.
+    void distrustAfter(const XEvent& event);
+    // Where the new judgement finds pixels that no watch followed.
+    void distrustUnfollowed();
     // Whether the server gave a top-level window a new pixmap.
     bool trackPixmaps(const XEvent& event);
     // Names the pixmap and makes the pictures and regions, unchecked; false
@@ -83,13 +87,15 @@ private:
 
     XConnection& connection_;
     ::Display* display_;
+    const ResourceID clientMask_;
     ExclusionJudge judge_;
     UntrustedPixels untrusted_;
     std::vector<TopLevel> topLevels_;  // bottom to top, painted
 
     bool stale_ = true;
     bool changedWithin_ = false;  // since the last judgement
-    bool residuesKept_ = false;   // the last judged scene's covers, since its judgement
+    std::set<Window> holdingPrivate_;  // painted top-levels with private windows inside, as last judged
+    std::set<Window> unmappedCovers_;  // unmapped private windows whose last pixels were seen to
 };
 
 }  // namespace velto::x11

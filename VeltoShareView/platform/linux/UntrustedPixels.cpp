@@ -62,7 +62,7 @@ void UntrustedPixels::start(const std::vector<Window>& children) {
     for (std::size_t i = 0; i < children.size(); ++i)
         if (Watched* watched = find(children[i]); watched != nullptr && watched->mapped) {
             const Box whole{0, 0, watched->inside.width, watched->inside.height};
-            distrust(*watched, whole);
+            addUntrusted(*watched, whole);
             askRepaint(children[i], *watched, whole);
         }
 }
@@ -90,7 +90,7 @@ void UntrustedPixels::mapped(Window window) {
     if (watched == nullptr) return;
     watched->mapped = true;
     const Box whole{0, 0, watched->inside.width, watched->inside.height};
-    distrust(*watched, whole);
+    addUntrusted(*watched, whole);
     askRepaint(window, *watched, whole);
 }
 
@@ -134,7 +134,7 @@ void UntrustedPixels::destroyed(Window window) {
     watched_.erase(found);
 }
 
-void UntrustedPixels::distrust(Watched& watched, const Box& area) { addBox(watched.untrusted, area); }
+void UntrustedPixels::addUntrusted(Watched& watched, const Box& area) { addBox(watched.untrusted, area); }
 
 void UntrustedPixels::askRepaint(Window window, Watched& watched, const Box& area) {
     if (area.empty()) return;
@@ -181,23 +181,12 @@ void UntrustedPixels::clear(Watched& watched) {
     watched.repaintAsked.reset();
 }
 
-void UntrustedPixels::keep(Window window, XserverRegion covered, int border) {
+void UntrustedPixels::distrust(Window window, std::optional<Box> area) {
     Watched* watched = find(window);
-    if (watched == nullptr) return;
-    int count = 0;
-    XRectangle bounds{};
-    XRectangle* rectangles = XFixesFetchRegionAndBounds(display_, covered, &count, &bounds);
-    const Box area{bounds.x - border, bounds.y - border, bounds.width, bounds.height};
-    for (int i = 0; i < count; ++i) {
-        XRectangle inside = rectangles[i];
-        inside.x = short(inside.x - border);
-        inside.y = short(inside.y - border);
-        XUnionRectWithRegion(&inside, watched->untrusted, watched->untrusted);
-    }
-    if (rectangles != nullptr) XFree(rectangles);
-    // Nothing may ever paint there again by itself (a child that went while
-    // unmapped exposes nothing), so the program is asked to.
-    askRepaint(window, *watched, area);
+    if (watched == nullptr || !watched->mapped) return;
+    const Box part = area.value_or(Box{0, 0, watched->inside.width, watched->inside.height});
+    addUntrusted(*watched, part);
+    askRepaint(window, *watched, part);
 }
 
 void UntrustedPixels::painted(const XDamageNotifyEvent& damage) {
@@ -209,6 +198,11 @@ void UntrustedPixels::painted(const XDamageNotifyEvent& damage) {
     XUnionRectWithRegion(&area, painted, painted);
     XSubtractRegion(watched->untrusted, painted, watched->untrusted);
     XDestroyRegion(painted);
+}
+
+void UntrustedPixels::askAgain() {
+    for (auto& [window, watched] : watched_)
+        if (watched.mapped && !XEmptyRegion(watched.untrusted)) askRepaint(window, watched, boundsOf(watched.untrusted));
 }
 
 Region UntrustedPixels::of(Window window) const {

@@ -45,11 +45,16 @@ public:
     void unmapped(Window window);
     void destroyed(Window window);
 
-    // From the change on (in stream order), what `covered` (relative to the
-    // outer corner) hides stays covered until painted anew after a repaint
-    // request.
-    void keep(Window window, XserverRegion covered, int border);
+    // From now on (in stream order), `area` (inside coordinates; all of the
+    // window when not given) is not trusted until painted anew after a
+    // repaint request: another program's last pixels may linger there.
+    void distrust(Window window, std::optional<Box> area = std::nullopt);
     void painted(const XDamageNotifyEvent& damage);
+    // The windows changed: the server may now report damage of its own on a
+    // window (exposed by a restack, or by a window above it going) without
+    // any program painting. Every window still partly untrusted is asked to
+    // repaint again, and only damage after that counts.
+    void askAgain();
 
     // Nothing when all of the window is trusted; relative to its inside corner.
     Region of(Window window) const;
@@ -65,7 +70,7 @@ private:
     };
     Watched* find(Window window);
     void watch(Window window, const Box& inside, bool mapped);
-    void distrust(Watched& watched, const Box& area);
+    void addUntrusted(Watched& watched, const Box& area);
     // Every window of the tree is asked to paint `area` (inside coordinates)
     // again: exposed, and its background painted where it has one. Only
     // damage reported after that clears the window's untrusted pixels.

@@ -108,22 +108,21 @@ TopLevelVerdict judgeTopLevel(const std::vector<WindowFacts>& tree, const Window
         verdict.leftOut = true;
         return verdict;
     }
-    const auto holdsExcludedClient = std::any_of(tree.begin() + 1, tree.end(), [&](const WindowFacts& window) {
-        return window.hasWMState && !window.embedded && window.client != tree.front().client &&
-               clientExcluded(window.client);
+    // The first windows of other programs reached through the top-level's
+    // own: the clients it frames, or windows lent to it.
+    std::vector<int> held;
+    foreignWindows(tree, 0, tree.front().client, held);
+    const auto excludedClient = [&](int window) { return clientExcluded(tree[std::size_t(window)].client); };
+    const bool framesExcludedClient = std::any_of(held.begin(), held.end(), [&](int window) {
+        const WindowFacts& facts = tree[std::size_t(window)];
+        return facts.hasWMState && !facts.embedded && excludedClient(window);
     });
-    if (holdsExcludedClient) {
+    if (isFrame(tree, windowManagers))
+        verdict.leftOut = (held.empty() && !tree.front().overrideRedirect) ||
+                          std::any_of(held.begin(), held.end(), excludedClient);
+    if (framesExcludedClient || verdict.leftOut) {
         verdict.leftOut = true;
         return verdict;
-    }
-    if (isFrame(tree, windowManagers)) {
-        std::vector<int> held;
-        foreignWindows(tree, 0, tree.front().client, held);
-        verdict.leftOut = (held.empty() && !tree.front().overrideRedirect) ||
-                          std::any_of(held.begin(), held.end(), [&](int window) {
-                              return clientExcluded(tree[std::size_t(window)].client);
-                          });
-        if (verdict.leftOut) return verdict;
     }
     excludedWindows(tree, 0, clientExcluded, verdict.covered);
     return verdict;

@@ -79,8 +79,10 @@ struct TopLevelVerdict {
 
 // What of one top-level window (tree[0]) may be painted. A top-level window
 // of an excluded client goes whole, and so does any top-level that holds a
-// managed client (WM_STATE, not lent through XEmbed) of an excluded client:
-// it is that client's frame, whoever made it. A manager's frame also goes
+// managed client (WM_STATE, not lent through XEmbed) of an excluded client
+// as the first window of another program inside it: it is that client's
+// frame, whoever made it. (A window that kept WM_STATE after its program moved
+// it into another program's window is lent, not framed.) A manager's frame also goes
 // whole when it holds, its client just gone, no other program's window at
 // all (unless override-redirect: a menu). Inside any other, the outermost
 // window of each excluded client is covered, with everything inside it; also
