@@ -8,17 +8,7 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build} shots=${2:-}
 
-packages=(mutter kwin-x11)
-missing=()
-for pkg in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo_cmd=""
-  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" || exit 1
-fi
+bash "$root/scripts/install-deps.sh" mutter kwin-x11 || exit 1
 
 failed=0
 for session in mutter kwin; do

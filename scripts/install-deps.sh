@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# Installs the Debian packages listed in debian-packages.txt; does nothing when
-# they are all present already.
+# Installs the Debian packages listed in debian-packages.txt, or those named on
+# the command line; does nothing when they are all present already.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-mapfile -t wanted < <(grep -v -E '^\s*(#|$)' "$here/debian-packages.txt")
+if [ $# -gt 0 ]; then
+  wanted=("$@")
+else
+  mapfile -t wanted < <(grep -v -E '^\s*(#|$)' "$here/debian-packages.txt")
+fi
 missing=()
 for pkg in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")

@@ -37,16 +37,7 @@ here=$root/scripts/meeting-client
 python=/usr/bin/python3  # Debian's, which has Tk
 
 bash scripts/install-deps.sh
-missing=()
-for pkg in chromium python3-tk xdotool; do
-  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo_cmd=""
-  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+bash scripts/install-deps.sh chromium python3-tk xdotool
 [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j "$(nproc)" --target VeltoShareView velto-host-standin velto-bench-probe >/dev/null
 rm -rf "$out"
