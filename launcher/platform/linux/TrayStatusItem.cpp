@@ -5,6 +5,10 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QDBusReply>
+#include <QDBusVariant>
 #include <QIcon>
 #include <QImage>
 
@@ -43,6 +47,11 @@ QString literalMenuText(const std::string& title) {
 
 TrayStatusItem::TrayStatusItem(const std::string& id, std::function<void()> beforeAction)
     : beforeAction(std::move(beforeAction)) {
+    retryX11Icon.setSingleShot(true);
+    retryX11Icon.setInterval(200);
+    QObject::connect(&retryX11Icon, &QTimer::timeout, [this] {
+        if (!hosted) showX11Icon();
+    });
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         showX11Icon();
@@ -56,7 +65,8 @@ TrayStatusItem::TrayStatusItem(const std::string& id, std::function<void()> befo
         bus, [this] { notifierItem->registerWithWatcher(); }, [this](bool hosted) { showOnHost(hosted); });
 }
 
-void TrayStatusItem::showOnHost(bool hosted) {
+void TrayStatusItem::showOnHost(bool nowHosted) {
+    hosted = nowHosted;
     if (!hosted) {
         showX11Icon();
     } else if (trayIcon) {
@@ -64,7 +74,22 @@ void TrayStatusItem::showOnHost(bool hosted) {
     }
 }
 
+bool TrayStatusItem::hostStillRegistered() const {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+    if (!bus.isConnected() || !bus.interface()->isServiceRegistered(watcher)) return false;
+    QDBusInterface properties(watcher, QStringLiteral("/StatusNotifierWatcher"),
+                              QStringLiteral("org.freedesktop.DBus.Properties"), bus);
+    const QDBusReply<QDBusVariant> reply =
+        properties.call(QStringLiteral("Get"), watcher, QStringLiteral("IsStatusNotifierHostRegistered"));
+    return reply.isValid() && reply.value().variant().toBool();
+}
+
 void TrayStatusItem::showX11Icon() {
+    if (!trayIcon && hostStillRegistered()) {
+        retryX11Icon.start();
+        return;
+    }
     if (!trayIcon) {
         trayIcon = std::make_unique<QSystemTrayIcon>(trayIconPicture());
         trayIcon->setToolTip(toolTip);

@@ -10,6 +10,7 @@
 
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -33,6 +34,9 @@ private:
 
     void showOnHost(bool hosted);
     void showX11Icon();
+    // What Qt asks once, when its first tray icon is made, to choose between
+    // the status-notifier path and the X11 tray.
+    bool hostStillRegistered() const;
 
     std::function<void()> beforeAction;
     QString title;
@@ -43,6 +47,10 @@ private:
     // Made the first time no host shows the item, and kept: Qt picks the X11
     // tray for it only when no host is there as it is made.
     std::unique_ptr<QSystemTrayIcon> trayIcon;
+    // While a leaving panel's watcher still says it has a host, making the
+    // icon would bind it to that path for good: it is made a moment later.
+    QTimer retryX11Icon;
+    bool hosted = false;
 };
 
 }  // namespace velto::launcher
