@@ -20,6 +20,9 @@
 #   - frames per second the share window shows, counted from outside by
 #     velto-bench-probe (DAMAGE on the share window's tree; the picture
 #     changes only when the screen does, so a static screen shows ~0);
+#   - voluntary context switches of the share view (all its threads) per
+#     frame shown, counted while the frames are: every hop of a frame from
+#     thread to thread, and every wait on the X server, costs one;
 #   - glass-to-glass latency: the probe maps an ordinary 200x150 window of its
 #     own, changes its colour 40 times with random 50–150 ms pauses and times
 #     each change until the share window shows it (median, 90th percentile).
@@ -89,6 +92,10 @@ stop() {  # pid: ends one process of ours and reaps it
 ticks=$(getconf CLK_TCK)
 # utime + stime; the command name may hold spaces, so count from its ')'.
 cpu_ticks() { sed 's/.*) //' "/proc/$1/stat" | awk '{print $12 + $13}'; }
+# Voluntary context switches of every thread of pid so far.
+voluntary_switches() {
+  cat /proc/"$1"/task/*/status 2>/dev/null | awk '/^voluntary_ctxt_switches/ { n += $2 } END { print n + 0 }'
+}
 # Core-seconds per second of pid and of the X server over seconds_each.
 measure() {  # pid -> "client server" in cores
   local pid=$1 c0 s0 c1 s1 t0 t1
@@ -134,7 +141,7 @@ probe_latency() {
   awk '$9 > 0 { print "bench: " $9 " latency rounds missed" > "/dev/stderr" } { print $3, $5 }' "$work/latency"
 }
 
-# scene|alone|share client|share server|floor client|floor server|fps|scene fps|latency median|latency p90
+# scene|alone|share client|share server|floor client|floor server|fps|scene fps|latency median|latency p90|switches|frames
 results=()
 run_scene() {  # scene-name
   local scene=$1 base share floor fps scene_fps latency
@@ -151,7 +158,12 @@ run_scene() {  # scene-name
     "$probe" fps --seconds "$seconds_each" --title "$played_title" >"$work/scene-fps" &
     scene_probe=$!
   fi
-  fps=$("$probe" fps --seconds "$seconds_each" | awk '{print $2}') || fps=-
+  local switches_before shown switches
+  switches_before=$(voluntary_switches "$share_pid")
+  shown=$("$probe" fps --seconds "$seconds_each") || shown=
+  switches=$(($(voluntary_switches "$share_pid") - switches_before))
+  fps=$(awk '{print $2}' <<<"$shown")
+  [[ -n $fps ]] || fps=-
   scene_fps=-
   if [[ -n $scene_probe ]] && wait "$scene_probe"; then scene_fps=$(awk '{print $2}' "$work/scene-fps"); fi
   latency=$(probe_latency)
@@ -163,7 +175,7 @@ run_scene() {  # scene-name
   sleep 2
   floor=$(measure "$grab")
   stop "$grab"
-  results+=("$scene|$base|${share% *}|${share#* }|${floor% *}|${floor#* }|$fps|$scene_fps|${latency% *}|${latency#* }")
+  results+=("$scene|$base|${share% *}|${share#* }|${floor% *}|${floor#* }|$fps|$scene_fps|${latency% *}|${latency#* }|$switches|$(awk '{print $4}' <<<"$shown")")
 }
 played_title=
 play() {  # WxH left top -> sets played (the ffplay pid) and played_title (its window's)
@@ -209,15 +221,17 @@ run_scene animation-4k
 stop "$played"
 
 echo
-echo "| scene | share view cores | floor cores | ratio | fps shown | latency median ms | latency p90 ms |"
-echo "|---|---|---|---|---|---|---|"
+echo "| scene | share view cores | floor cores | ratio | fps shown | voluntary switches per frame | latency median ms | latency p90 ms |"
+echo "|---|---|---|---|---|---|---|---|"
 for row in "${results[@]}"; do
-  IFS='|' read -r scene base sc ss fc fs fps _ median p90 <<<"$row"
+  IFS='|' read -r scene base sc ss fc fs fps _ median p90 switches frames <<<"$row"
   awk -v scene="$scene" -v b="$base" -v sc="$sc" -v ss="$ss" -v fc="$fc" -v fs="$fs" -v fps="$fps" \
-    -v median="$median" -v p90="$p90" 'BEGIN {
+    -v median="$median" -v p90="$p90" -v switches="$switches" -v frames="$frames" -v seconds="$seconds_each" 'BEGIN {
       share = sc + ss - b; grab = fc + fs - b
-      printf "| %s | %.4f | %.4f | %.2f × | %s | %s | %s |\n", scene, share, grab, (grab > 0 ? share / grab : 0),
-        fps, median, p90 }'
+      # No frame shown (a still screen): the switches per second instead.
+      per = frames > 0 ? sprintf("%.2f", switches / frames) : sprintf("none shown (%.1f/s)", switches / seconds)
+      printf "| %s | %.4f | %.4f | %.2f × | %s | %s | %s | %s |\n", scene, share, grab, (grab > 0 ? share / grab : 0),
+        fps, per, median, p90 }'
 done
 
 echo
