@@ -33,6 +33,8 @@ public:
     // What to wait on for news from the screen. Events already read are
     // never left waiting: every call below ends having handled them all.
     int connectionNumber() const { return ConnectionNumber(display_); }
+    // Handles every event already sent, without waiting for more.
+    void readEvents() { drainEvents(); }
     // Without pointer motion events the pointer has to be looked at now and then.
     bool hearsPointerMotion() const { return rawMotionHeard_; }
 

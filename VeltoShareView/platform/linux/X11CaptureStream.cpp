@@ -1,6 +1,7 @@
 #include "X11CaptureStream.h"
 
 #include "Compositor.h"
+#include "FramePacing.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -34,17 +35,17 @@ std::chrono::nanoseconds frameInterval(const StreamConfiguration& configuration)
 
 // Without pointer motion events, how often the pointer is looked at.
 constexpr int pointerLookMilliseconds = 100;
-// The least time between two looks at the screen.
-constexpr auto tickSpacing = std::chrono::milliseconds(4);
 
 }  // namespace
 
 X11CaptureStream::X11CaptureStream(ContentFilter filter, StreamConfiguration configuration,
                                    std::weak_ptr<StreamDelegate> delegate, std::shared_ptr<ShownSize> shown)
     : filter_(std::move(filter)), configuration_(configuration), delegate_(std::move(delegate)),
-      shown_(std::move(shown)) {}
+      shown_(std::move(shown)), stopWake_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
-X11CaptureStream::~X11CaptureStream() { stopWaiter(); }
+X11CaptureStream::~X11CaptureStream() {
+    if (stopWake_ >= 0) close(stopWake_);
+}
 
 std::optional<CaptureError> X11CaptureStream::addStreamOutput(std::weak_ptr<StreamOutput> output,
                                                               StreamOutputType type,
@@ -63,7 +64,14 @@ void X11CaptureStream::startCapture(CaptureCompletion completion) {
         return;
     }
     queue_->async([self = shared_from_this(), completion = std::move(completion)] {
-        completion(self->begin());
+        auto error = self->begin();
+        const bool started = !error && self->compositor_;
+        completion(std::move(error));
+        if (!started) return;
+        // Queued, not run here: a stop asked for meanwhile is queued before it.
+        self->queue_->async([weak = self->weak_from_this()] {
+            if (auto stream = weak.lock()) stream->run();
+        });
     });
 }
 
@@ -72,6 +80,9 @@ void X11CaptureStream::stopCapture(CaptureCompletion completion) {
         completion(std::nullopt);
         return;
     }
+    // The loop gives the frames queue back, then the stop runs there.
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = write(stopWake_, &one, sizeof one);
     queue_->async([self = shared_from_this(), completion = std::move(completion)] {
         self->end();
         completion(std::nullopt);
@@ -80,114 +91,77 @@ void X11CaptureStream::stopCapture(CaptureCompletion completion) {
 
 std::optional<CaptureError> X11CaptureStream::begin() {
     if (compositor_) return std::nullopt;
+    if (stopWake_ < 0) return CaptureError{"The capture could not make its wake-up descriptor."};
     std::string reason;
     compositor_ = Compositor::open(settingsFor(filter_, configuration_), reason);
     if (!compositor_) return CaptureError{reason};
-    connectionNumber_ = compositor_->connectionNumber();
     pointerLookedAt_ = configuration_.showsCursor && !compositor_->hearsPointerMotion();
-    startWaiter();
     return std::nullopt;
 }
 
-void X11CaptureStream::end() {
-    stopWaiter();
-    compositor_.reset();
+void X11CaptureStream::end() { compositor_.reset(); }
+
+void X11CaptureStream::run() {
+    using Clock = FramePacing::Clock;
+    FramePacing pacing(frameInterval(configuration_));
+    bool lookNow = true;  // the first frame, and a frame at a new size
+    while (compositor_) {
+        compositor_->readEvents();
+        if (compositor_->broken()) {
+            stopWithError("The connection to the X server was lost.");
+            return;
+        }
+        const bool pending = lookNow || compositor_->changePending();
+        const auto now = Clock::now();
+        if (pending && pacing.allows(now)) {
+            lookNow = false;
+            look(pacing);
+            continue;
+        }
+        int timeout = -1;
+        if (pending) {
+            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(pacing.due() - now).count();
+            timeout = int(std::max<std::int64_t>(1, wait));
+        } else if (pointerLookedAt_) {
+            timeout = pointerLookMilliseconds;
+        }
+        // While a change waits for its frame, further news waits with it and
+        // is painted together: only a stop or a new size wakes the loop.
+        pollfd watched[] = {{stopWake_, POLLIN, 0},
+                            {shown_ ? shown_->wakeDescriptor() : -1, POLLIN, 0},
+                            {pending ? -1 : compositor_->connectionNumber(), POLLIN, 0}};
+        const int ready = poll(watched, 3, timeout);
+        if (watched[0].revents & POLLIN) return;
+        if (watched[1].revents & POLLIN) {
+            shown_->drain();
+            lookNow = true;
+        }
+        if (ready == 0 && !pending) lookNow = true;  // the pointer's turn
+    }
 }
 
-void X11CaptureStream::tick() {
-    if (!compositor_) return;
+void X11CaptureStream::look(FramePacing& pacing) {
+    const auto started = FramePacing::Clock::now();
     auto frame = compositor_->nextFrame(shown_ ? shown_->get() : PixelSize{});
     if (compositor_->broken()) {
         stopWithError("The connection to the X server was lost.");
         return;
     }
-    if (frame) {
-        if (auto output = output_.lock()) output->streamDidOutputSampleBuffer(*this, frame, StreamOutputType::screen);
-        // Nobody kept it: the view was still busy with the one before. The
-        // change it carried must still reach the view, even if the screen
-        // now stands still.
-        if (frame.use_count() == 1) compositor_->frameNotTaken();
+    if (!frame) {
+        pacing.lookedAt(started);
+        return;
     }
-    {
-        std::lock_guard lock(waiterMutex_);
-        tickQueued_ = false;
-        tickMadeFrame_ = frame != nullptr;
-        changePending_ = compositor_->changePending();
-    }
-    tickDone_.notify_one();
+    pacing.frameMadeAt(started);
+    if (auto output = output_.lock()) output->streamDidOutputSampleBuffer(*this, frame, StreamOutputType::screen);
+    // Nobody kept it: the view was still busy with the one before. The
+    // change it carried must still reach the view, even if the screen now
+    // stands still.
+    if (frame.use_count() == 1) compositor_->frameNotTaken();
 }
 
 void X11CaptureStream::stopWithError(const std::string& description) {
     end();
     if (auto delegate = delegate_.lock()) delegate->streamDidStopWithError(*this, CaptureError{description});
-}
-
-// ---------------------------------------------------------------- pacing
-void X11CaptureStream::startWaiter() {
-    {
-        std::lock_guard lock(waiterMutex_);
-        stopping_ = false;
-        tickQueued_ = false;
-        tickMadeFrame_ = false;
-        changePending_ = true;
-    }
-    stopWake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    // The thread holds no strong reference: the stream may go at any time.
-    waiter_ = std::thread([this] { wait(); });
-}
-
-void X11CaptureStream::wait() {
-    using Clock = std::chrono::steady_clock;
-    const auto interval = frameInterval(configuration_);
-    const std::weak_ptr<X11CaptureStream> weak = weak_from_this();
-    // The frame rate bounds frames, not looks at the screen: news that shows
-    // nothing (the share window's own repaint, a private window's) must not
-    // hold back the next frame. Looks alone are spaced by a few milliseconds.
-    auto lastTick = Clock::now() - interval, lastFrameTick = lastTick;
-    const auto due = [&] { return std::max(lastFrameTick + interval, lastTick + tickSpacing); };
-    std::unique_lock lock(waiterMutex_);
-    for (;;) {
-        tickDone_.wait(lock, [this] { return stopping_ || !tickQueued_; });
-        if (stopping_) return;
-        if (tickMadeFrame_) lastFrameTick = lastTick;
-        tickMadeFrame_ = false;
-        int timeout = -1;
-        if (changePending_) {
-            const auto wait = due() - Clock::now();
-            timeout = int(std::max<std::int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(wait).count()));
-        } else if (pointerLookedAt_) {
-            timeout = pointerLookMilliseconds;
-        }
-        lock.unlock();
-        pollfd watched[] = {{connectionNumber_, POLLIN, 0},
-                            {stopWake_, POLLIN, 0},
-                            {shown_ ? shown_->wakeDescriptor() : -1, POLLIN, 0}};
-        poll(watched, 3, timeout);
-        if (watched[2].revents & POLLIN) shown_->drain();
-        lock.lock();
-        // Not sooner than a frame interval after the last frame: news that
-        // comes faster waits and is painted together.
-        if (tickDone_.wait_until(lock, due(), [this] { return stopping_; })) return;
-        lastTick = Clock::now();
-        tickQueued_ = true;
-        queue_->async([weak] {
-            if (auto self = weak.lock()) self->tick();
-        });
-    }
-}
-
-void X11CaptureStream::stopWaiter() {
-    if (!waiter_.joinable()) return;
-    {
-        std::lock_guard lock(waiterMutex_);
-        stopping_ = true;
-    }
-    tickDone_.notify_one();
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const auto written = write(stopWake_, &one, sizeof one);
-    waiter_.join();
-    close(stopWake_);
-    stopWake_ = -1;
 }
 
 }  // namespace velto::x11

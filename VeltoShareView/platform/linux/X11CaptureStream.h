@@ -8,14 +8,12 @@
 #include "ShareTypes.h"
 #include "ShownSize.h"
 
-#include <condition_variable>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 namespace velto::x11 {
 
 class Compositor;
+class FramePacing;
 
 class X11CaptureStream final : public CaptureStream,
                                public std::enable_shared_from_this<X11CaptureStream> {
@@ -34,12 +32,15 @@ private:
     // Everything below runs on the frames queue.
     std::optional<CaptureError> begin();
     void end();
-    void tick();
+    // The capture's one loop: it sleeps on the X connection until the screen
+    // has news (or, while a change waits to be painted, until a frame is
+    // due), then reads the news and paints on this same thread, so a frame
+    // costs one wake-up and the paint's one round trip. It holds the frames
+    // queue until a stop is asked for; the stop's own work queued after it
+    // runs then. An unchanged screen wakes nobody.
+    void run();
+    void look(FramePacing& pacing);
     void stopWithError(const std::string& description);
-
-    void startWaiter();
-    void stopWaiter();
-    void wait();
 
     const ContentFilter filter_;
     const StreamConfiguration configuration_;
@@ -49,22 +50,10 @@ private:
     std::shared_ptr<SerialQueue> queue_;
 
     std::unique_ptr<Compositor> compositor_;
-
-    // The waiter thread only paces the work: it sleeps until the screen has
-    // news (or, while a change waits to be painted, until the next frame is
-    // due) and then asks the frames queue for one tick, never for a second
-    // while one is still waiting; at most 30 ticks a second make frames. An
-    // unchanged screen wakes nobody.
-    std::thread waiter_;
-    int connectionNumber_ = -1;
     bool pointerLookedAt_ = false;  // no motion events: the pointer is read now and then
-    int stopWake_ = -1;
-    std::mutex waiterMutex_;
-    std::condition_variable tickDone_;
-    bool stopping_ = false;      // guarded by waiterMutex_
-    bool tickQueued_ = false;    // guarded by waiterMutex_
-    bool changePending_ = true;  // guarded by waiterMutex_
-    bool tickMadeFrame_ = false; // guarded by waiterMutex_
+    bool sizeChanged_ = true;       // the share window's size, since the last look
+    // Readable once a stop was asked for, from any thread.
+    const int stopWake_;
 };
 
 }  // namespace velto::x11
