@@ -8,6 +8,11 @@
 #include "ShareWindow.h"
 
 #include <X11/Xatom.h>
+#include <X11/Xlib-xcb.h>
+#include <xcb/xcb.h>
+#include <xcb/xcbext.h>
+
+#include <cstdlib>
 
 #include <algorithm>
 #include <vector>
@@ -16,20 +21,49 @@ namespace velto::shareview::linux_platform {
 
 // ---------------------------------------------------------------- presenter
 FramePresenter::~FramePresenter() {
-    if (connection_ && !connection_->broken() && targetPicture_ != None)
-        XRenderFreePicture(connection_->display(), targetPicture_);
+    if (!connection_ || connection_->broken()) return;
+    if (targetPicture_ != None) XRenderFreePicture(connection_->display(), targetPicture_);
+    // Answers nobody will ask for would stay queued in the connection.
+    xcb_connection_t* xcb = XGetXCBConnection(connection_->display());
+    for (const Reading& reading : stillRead_) xcb_discard_reply(xcb, reading.answer);
+    if (shownReadUntil_) xcb_discard_reply(xcb, *shownReadUntil_);
 }
 
 void FramePresenter::enqueueSampleBuffer(const SampleBufferRef& buffer) {
     auto frame = std::dynamic_pointer_cast<x11::CapturedFrame>(buffer);
     if (!frame || !frame->isValid()) return;
+    retireShown();
     shown_ = std::move(frame);
     present(paintedSequence_ != 0 && shown_->sequence() == paintedSequence_ + 1);
 }
 
 void FramePresenter::flushAndRemoveImage() {
-    shown_.reset();
+    retireShown();
     repaint();
+}
+
+void FramePresenter::retireShown() {
+    if (shown_ && shownReadUntil_) stillRead_.push_back({std::move(shown_), *shownReadUntil_});
+    shown_.reset();
+    shownReadUntil_.reset();
+}
+
+void FramePresenter::settle() {
+    if (!connection_) return;
+    xcb_connection_t* xcb = XGetXCBConnection(connection_->display());
+    // A lost server reads nothing any more.
+    if (xcb_connection_has_error(xcb) != 0) {
+        stillRead_.clear();
+        return;
+    }
+    while (!stillRead_.empty()) {
+        void* answer = nullptr;
+        xcb_generic_error_t* error = nullptr;
+        if (xcb_poll_for_reply(xcb, stillRead_.front().answer, &answer, &error) == 0) return;
+        std::free(answer);
+        std::free(error);
+        stillRead_.pop_front();
+    }
 }
 
 bool FramePresenter::ensureTarget() {
@@ -60,6 +94,7 @@ void FramePresenter::present(bool followsPainted) {
     const x11::PixelSize size{pixels.width(), pixels.height()};
     // The capture paints its frames at the size they are shown at.
     if (shownSize_) shownSize_->set(size);
+    settle();
     if (!ensureTarget()) return;
     if (shown_) {
         paintFrame(*shown_, size, followsPainted && size == paintedSize_);
@@ -69,11 +104,20 @@ void FramePresenter::present(bool followsPainted) {
         paintedSequence_ = 0;
     }
     paintedSize_ = size;
-    // Waiting for the server here keeps the capture from drawing into a
-    // pixmap before this composite has read it.
-    XSync(connection_->display(), False);
-    if (connection_->broken()) status_ = LayerStatus::failed;
-    else status_ = LayerStatus::rendering;
+    if (shown_) {
+        xcb_connection_t* xcb = XGetXCBConnection(connection_->display());
+        // Xlib hands over its own requests first, so this one follows the composite.
+        const unsigned int answer = xcb_get_input_focus(xcb).sequence;
+        if (shownReadUntil_) xcb_discard_reply(xcb, *shownReadUntil_);
+        shownReadUntil_ = answer;
+        xcb_flush(xcb);
+    } else {
+        XFlush(connection_->display());
+    }
+    if (connection_->broken() || xcb_connection_has_error(XGetXCBConnection(connection_->display())) != 0)
+        status_ = LayerStatus::failed;
+    else
+        status_ = LayerStatus::rendering;
 }
 
 void FramePresenter::paintBlack(int width, int height) {

@@ -14,6 +14,9 @@
 
 #include <X11/extensions/Xrender.h>
 
+#include <deque>
+#include <optional>
+
 namespace velto::shareview::linux_platform {
 
 // Draws the latest picture into one native window, fitted with its aspect
@@ -36,6 +39,11 @@ private:
     // `followsPainted`: the frame on show is the successor of the one the
     // window shows, so only what changed between them needs copying.
     void present(bool followsPainted);
+    // The frame on show gives way: its pixmap is kept until the server has
+    // read it for the window.
+    void retireShown();
+    // Lets go of every frame the server has finished reading, without waiting.
+    void settle();
     bool ensureTarget();
     void paintBlack(int width, int height);
     void paintFrame(const x11::CapturedFrame& frame, x11::PixelSize window, bool changedOnly);
@@ -46,6 +54,17 @@ private:
     ::Window target_ = None;
     Picture targetPicture_ = None;
     std::shared_ptr<x11::CapturedFrame> shown_;
+    // The capture paints into a pool pixmap again once no frame holds it, on
+    // its own connection, which is not ordered with this one: a frame is
+    // held until the server has answered a request made after the last
+    // composite that read it. Asked without waiting: the answer is long in
+    // by the next frame, so presenting never waits for the server.
+    struct Reading {
+        std::shared_ptr<x11::CapturedFrame> frame;
+        unsigned int answer;  // the sequence number of the request answered after its last read
+    };
+    std::deque<Reading> stillRead_;
+    std::optional<unsigned int> shownReadUntil_;  // the same for the frame on show
     // What the window shows: the frame's number (0: none) at the window's size.
     std::uint64_t paintedSequence_ = 0;
     x11::PixelSize paintedSize_;
