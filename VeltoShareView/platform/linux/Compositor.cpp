@@ -116,7 +116,9 @@ void Compositor::handleEvent(const XEvent& event) {
         return;
     }
     if (event.type == fixesEventBase_ + XFixesCursorNotify) {
-        painter_->cursorImageChanged();
+        // The image's answer places the pointer after every motion already
+        // read: no further question about where it is.
+        if (painter_->cursorImageChanged()) pointerMoved_ = false;
         return;
     }
     if (event.type == GenericEvent && event.xcookie.extension == inputOpcode_) {

@@ -7,9 +7,11 @@
 
 namespace velto::x11 {
 
-void CursorPicture::refresh() {
+bool CursorPicture::refresh() {
     XFixesCursorImage* image = XFixesGetCursorImage(display_);
-    if (image == nullptr) return;
+    if (image == nullptr) return false;
+    pointerX_ = image->x;
+    pointerY_ = image->y;
     if (picture_ != None) XRenderFreePicture(display_, picture_);
     picture_ = None;
     width_ = image->width;
@@ -36,6 +38,7 @@ void CursorPicture::refresh() {
         XFreePixmap(display_, pixmap);
     }
     XFree(image);
+    return true;
 }
 
 }  // namespace velto::x11

@@ -15,8 +15,11 @@ public:
     CursorPicture(const CursorPicture&) = delete;
     CursorPicture& operator=(const CursorPicture&) = delete;
 
-    // Fetches the image the server shows now.
-    void refresh();
+    // Fetches the image the server shows now; false when it could not.
+    // The answer also says where the pointer was then.
+    bool refresh();
+    int pointerX() const { return pointerX_; }
+    int pointerY() const { return pointerY_; }
     // None before the first image, or when the pointer has none.
     Picture picture() const { return picture_; }
     // Where the image lies with its hot spot at (x, y).
@@ -26,6 +29,7 @@ private:
     ::Display* display_;
     Picture picture_ = None;  // freed with the connection
     int width_ = 0, height_ = 0, hotX_ = 0, hotY_ = 0;
+    int pointerX_ = 0, pointerY_ = 0;  // root coordinates, at the last refresh
 };
 
 }  // namespace velto::x11

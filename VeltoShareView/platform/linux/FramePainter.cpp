@@ -129,13 +129,18 @@ void FramePainter::pointerAt(int x, int y) {
     book_.add(*cursorBox_);
 }
 
-void FramePainter::cursorImageChanged() {
-    if (!showsCursor_) return;
-    cursor_.refresh();
+bool FramePainter::cursorImageChanged() {
+    if (!showsCursor_) return false;
+    const bool placed = cursor_.refresh();
+    if (placed) {
+        pointerX_ = cursor_.pointerX();
+        pointerY_ = cursor_.pointerY();
+    }
     if (cursorBox_) book_.add(*cursorBox_);
-    if (pointerX_ < 0 && pointerY_ < 0) return;  // not known yet
+    if (pointerX_ < 0 && pointerY_ < 0) return false;  // not known yet
     cursorBox_ = cursor_.boxAt(pointerX_ - area_.x, pointerY_ - area_.y);
     book_.add(*cursorBox_);
+    return placed;
 }
 
 // ---------------------------------------------------------------- painting

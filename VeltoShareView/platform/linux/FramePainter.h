@@ -39,7 +39,8 @@ public:
     // Returns whether the property was the background's.
     bool propertyChanged(Atom property);
     void pointerAt(int x, int y);  // root coordinates
-    void cursorImageChanged();
+    // Returns whether the pointer's place came with the new image.
+    bool cursorImageChanged();
 
     // Whether the screen changed since the last frame handed out.
     bool hasWork() const { return book_.changedSinceLastFrame(); }
