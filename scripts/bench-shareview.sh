@@ -228,8 +228,9 @@ for row in "${results[@]}"; do
   awk -v scene="$scene" -v b="$base" -v sc="$sc" -v ss="$ss" -v fc="$fc" -v fs="$fs" -v fps="$fps" \
     -v median="$median" -v p90="$p90" -v switches="$switches" -v frames="$frames" -v seconds="$seconds_each" 'BEGIN {
       share = sc + ss - b; grab = fc + fs - b
-      # No frame shown (a still screen): the switches per second instead.
-      per = frames > 0 ? sprintf("%.2f", switches / frames) : sprintf("none shown (%.1f/s)", switches / seconds)
+      # Hardly a frame shown (a still screen): the switches per second instead.
+      per = frames >= seconds ? sprintf("%.2f", switches / frames) \
+        : sprintf("%d frames, %.2f/s", frames, switches / seconds)
       printf "| %s | %.4f | %.4f | %.2f × | %s | %s | %s | %s |\n", scene, share, grab, (grab > 0 ? share / grab : 0),
         fps, per, median, p90 }'
 done
