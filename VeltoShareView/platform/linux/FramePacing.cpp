@@ -10,14 +10,15 @@ constexpr auto lookSpacing = std::chrono::milliseconds(4);
 
 }  // namespace
 
-FramePacing::FramePacing(Clock::duration interval) : interval_(interval), tolerance_(interval / 8) {}
+FramePacing::FramePacing(Clock::duration interval) : interval_(interval), spacing_(interval / 2) {}
 
-FramePacing::Clock::time_point FramePacing::due() const { return std::max(nextFrame_ - tolerance_, nextLook_); }
+FramePacing::Clock::time_point FramePacing::due() const {
+    return std::max({lastShownChange_ + spacing_, creditFrom(), nextLook_});
+}
 
-void FramePacing::frameMadeAt(Clock::time_point now) {
-    // The grid advances a whole interval per frame, so an early frame is
-    // made up for by the next; only a late one moves it.
-    nextFrame_ = std::max(nextFrame_ + interval_, now + interval_ - tolerance_);
+void FramePacing::frameMadeAt(Clock::time_point now, Clock::time_point changeSeenAt) {
+    creditUsedUntil_ = std::max(creditUsedUntil_, now) + interval_;
+    lastShownChange_ = std::min(changeSeenAt, now);
     nextLook_ = now;
 }
 

@@ -2,13 +2,13 @@
 // When the capture may look at the screen and hand out a frame. Plain
 // values: the caller passes the time.
 //
-// Frames follow a grid one frame interval apart, so that no more than the
-// configured rate is ever made on average. A frame may come a little ahead
-// of its place on the grid: a source that runs at the same rate as the grid
-// (a 30 fps video) jitters around it, and waiting out each early change
-// would cost the capture a second sleep per frame. A frame late by more than
-// that tolerance moves the grid to itself. Looks that made no frame (news
-// that shows nothing, no picture of the pool free) are spaced apart too.
+// A frame comes no sooner than half a frame interval after the change the
+// frame before it showed was seen, and over any longer time no more frames
+// are made than the rate allows: each frame takes one interval of credit, of
+// which at most one interval can be saved up. A source that changes at the
+// frame rate (a 30 fps video) is then painted the moment each change is
+// seen, whatever its phase and however it jitters, so the capture sleeps
+// once per frame instead of waiting out a grid of its own.
 
 #include <chrono>
 
@@ -23,14 +23,20 @@ public:
     // The earliest time at which a look may make a frame.
     Clock::time_point due() const;
     bool allows(Clock::time_point now) const { return now >= due(); }
+    // Before this time no change can be shown, however long ago it came:
+    // the rate's credit is spent until then.
+    Clock::time_point creditFrom() const { return creditUsedUntil_ - interval_; }
 
-    void frameMadeAt(Clock::time_point now);
+    // `changeSeenAt`: when the first change this frame shows was seen.
+    void frameMadeAt(Clock::time_point now, Clock::time_point changeSeenAt);
+    // A look that made no frame.
     void lookedAt(Clock::time_point now);
 
 private:
     Clock::duration interval_;
-    Clock::duration tolerance_;
-    Clock::time_point nextFrame_{};  // on the grid
+    Clock::duration spacing_;
+    Clock::time_point lastShownChange_{};
+    Clock::time_point creditUsedUntil_{};
     Clock::time_point nextLook_{};
 };
 

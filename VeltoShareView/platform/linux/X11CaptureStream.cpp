@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <optional>
 
 namespace velto::x11 {
 namespace {
@@ -105,6 +106,7 @@ void X11CaptureStream::run() {
     using Clock = FramePacing::Clock;
     FramePacing pacing(frameInterval(configuration_));
     bool lookNow = true;  // the first frame, and a frame at a new size
+    std::optional<Clock::time_point> changeSeenAt;  // the first change no frame shows yet
     while (compositor_) {
         compositor_->readEvents();
         if (compositor_->broken()) {
@@ -113,50 +115,57 @@ void X11CaptureStream::run() {
         }
         const bool pending = lookNow || compositor_->changePending();
         const auto now = Clock::now();
+        if (!pending) changeSeenAt.reset();
+        else if (!changeSeenAt) changeSeenAt = now;
         if (pending && pacing.allows(now)) {
             lookNow = false;
-            look(pacing);
+            if (look(pacing, *changeSeenAt)) changeSeenAt.reset();
             continue;
         }
+        // While a change waits for its frame, and while the rate's credit
+        // is spent (a source a little faster than the rate), news waits and
+        // is read and painted together when the time comes: the loop sleeps
+        // once, and only a stop or a new size wakes it sooner.
+        const auto until = pending ? pacing.due() : pacing.creditFrom();
+        const bool waitsForTime = until > now;
         int timeout = -1;
-        if (pending) {
-            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(pacing.due() - now).count();
+        if (waitsForTime) {
+            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
             timeout = int(std::max<std::int64_t>(1, wait));
         } else if (pointerLookedAt_) {
             timeout = pointerLookMilliseconds;
         }
-        // While a change waits for its frame, further news waits with it and
-        // is painted together: only a stop or a new size wakes the loop.
         pollfd watched[] = {{stopWake_, POLLIN, 0},
                             {shown_ ? shown_->wakeDescriptor() : -1, POLLIN, 0},
-                            {pending ? -1 : compositor_->connectionNumber(), POLLIN, 0}};
+                            {waitsForTime ? -1 : compositor_->connectionNumber(), POLLIN, 0}};
         const int ready = poll(watched, 3, timeout);
         if (watched[0].revents & POLLIN) return;
         if (watched[1].revents & POLLIN) {
             shown_->drain();
             lookNow = true;
         }
-        if (ready == 0 && !pending) lookNow = true;  // the pointer's turn
+        if (ready == 0 && !waitsForTime) lookNow = true;  // the pointer's turn
     }
 }
 
-void X11CaptureStream::look(FramePacing& pacing) {
+bool X11CaptureStream::look(FramePacing& pacing, FramePacing::Clock::time_point changeSeenAt) {
     const auto started = FramePacing::Clock::now();
     auto frame = compositor_->nextFrame(shown_ ? shown_->get() : PixelSize{});
     if (compositor_->broken()) {
         stopWithError("The connection to the X server was lost.");
-        return;
+        return false;
     }
     if (!frame) {
         pacing.lookedAt(started);
-        return;
+        return false;
     }
-    pacing.frameMadeAt(started);
+    pacing.frameMadeAt(started, changeSeenAt);
     if (auto output = output_.lock()) output->streamDidOutputSampleBuffer(*this, frame, StreamOutputType::screen);
     // Nobody kept it: the view was still busy with the one before. The
     // change it carried must still reach the view, even if the screen now
     // stands still.
     if (frame.use_count() == 1) compositor_->frameNotTaken();
+    return true;
 }
 
 void X11CaptureStream::stopWithError(const std::string& description) {

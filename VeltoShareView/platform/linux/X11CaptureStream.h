@@ -8,6 +8,7 @@
 #include "ShareTypes.h"
 #include "ShownSize.h"
 
+#include <chrono>
 #include <memory>
 
 namespace velto::x11 {
@@ -39,7 +40,8 @@ private:
     // queue until a stop is asked for; the stop's own work queued after it
     // runs then. An unchanged screen wakes nobody.
     void run();
-    void look(FramePacing& pacing);
+    // True when a frame was handed out.
+    bool look(FramePacing& pacing, std::chrono::steady_clock::time_point changeSeenAt);
     void stopWithError(const std::string& description);
 
     const ContentFilter filter_;

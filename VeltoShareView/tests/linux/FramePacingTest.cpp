@@ -10,75 +10,79 @@ namespace {
 
 using std::chrono::microseconds;
 using std::chrono::milliseconds;
+using Clock = FramePacing::Clock;
 constexpr auto interval = microseconds(33333);
+const Clock::time_point start{std::chrono::hours(1)};
+
+Clock::time_point at(double ms) { return start + microseconds(std::int64_t(ms * 1000)); }
 
 struct Paced {
     int frames = 0;
     int waits = 0;  // changes that found no frame allowed yet
-    FramePacing::Clock::time_point last{};
+    double lastFrame = 0;
 };
 
-// A source whose changes arrive at `arrivals` (ms from the start); each is
-// turned into a frame at once when allowed, else at the due time.
+// The capture's first frame at 0, then a source whose changes arrive at
+// `arrivals` (ms): each change seen makes a frame at once when allowed, else
+// at the due time, showing every change that came meanwhile.
 Paced play(const std::vector<double>& arrivals) {
     FramePacing pacing(interval);
-    const FramePacing::Clock::time_point start{std::chrono::hours(1)};
-    Paced run;
-    for (const double at : arrivals) {
-        auto now = start + microseconds(std::int64_t(at * 1000));
-        if (now < run.last) continue;  // painted together with the one before
-        if (!pacing.allows(now)) {
-            ++run.waits;
-            now = pacing.due();
+    pacing.frameMadeAt(at(0), at(0));
+    Paced paced{1, 0, 0};
+    for (const double arrival : arrivals) {
+        if (arrival < paced.lastFrame) continue;  // shown by the frame made while it waited
+        double made = arrival;
+        if (!pacing.allows(at(arrival))) {
+            ++paced.waits;
+            made = double(std::chrono::duration_cast<microseconds>(pacing.due() - start).count()) / 1000;
         }
-        pacing.frameMadeAt(now);
-        run.last = now;
-        ++run.frames;
+        pacing.frameMadeAt(at(made), at(arrival));
+        paced.lastFrame = made;
+        ++paced.frames;
     }
-    return run;
+    return paced;
 }
 
-std::vector<double> source(double period, int count, const std::vector<double>& jitter = {0}) {
+std::vector<double> source(double phase, double period, int count, const std::vector<double>& jitter = {0}) {
     std::vector<double> arrivals;
-    for (int i = 0; i < count; ++i) arrivals.push_back(100 + i * period + jitter[std::size_t(i) % jitter.size()]);
+    for (int i = 0; i < count; ++i) arrivals.push_back(phase + i * period + jitter[std::size_t(i) % jitter.size()]);
     return arrivals;
 }
 
-TEST(FramePacing, FollowsASourceOfItsOwnRateWithoutWaitingAndNeverExceedsTheRate) {
+TEST(FramePacing, FollowsASourceOfItsOwnRateAtAnyPhaseAndNeverExceedsTheRate) {
     struct Case {
         std::string name;
         std::vector<double> arrivals;
-        int mostFrames;
         int mostWaits;
     };
-    const std::vector<Case> cases = {
-        {"30 fps, steady", source(1000.0 / 30, 300), 300, 0},
-        {"30 fps, jittering by 3 ms", source(1000.0 / 30, 300, {0, 3, -3, 2, -2, 0, 1}), 300, 0},
-        {"30 fps, a bit fast", source(33.0, 300), 300, 300},
-        {"60 fps: held to 30", source(1000.0 / 60, 600), 302, 600},
-        {"120 fps: held to 30", source(1000.0 / 120, 1200), 302, 1200},
-    };
+    std::vector<Case> cases;
+    for (const double phase : {1.0, 3.5, 10.0, 20.0, 30.0, 33.0})
+        cases.push_back({"30 fps, first change " + std::to_string(phase) + " ms after the first frame",
+                         source(phase, 1000.0 / 30, 300), 1});
+    cases.push_back({"30 fps, jittering by 3 ms", source(3.5, 1000.0 / 30, 300, {0, 3, -3, 2, -2, 0, 1}), 1});
+    cases.push_back({"30 fps, a change now and then 12 ms late", source(3.5, 1000.0 / 30, 300, {0, 0, 0, 12}), 1});
+    cases.push_back({"a bit faster than 30 fps", source(3.5, 33.0, 300), 300});
+    cases.push_back({"60 fps", source(3.5, 1000.0 / 60, 600), 600});
+    cases.push_back({"120 fps", source(3.5, 1000.0 / 120, 1200), 1200});
     for (const Case& c : cases) {
-        const Paced run = play(c.arrivals);
-        EXPECT_LE(run.frames, c.mostFrames) << c.name;
-        EXPECT_LE(run.waits, c.mostWaits) << c.name;
-        const double seconds = (c.arrivals.back() - c.arrivals.front()) / 1000;
-        // The last change waiting for its frame may be painted an interval after the source ended.
-        EXPECT_LE(run.frames, 30 * seconds + 3) << c.name;
-        EXPECT_GE(run.frames, std::min<double>(double(c.arrivals.size()), 29 * seconds)) << c.name;
+        const Paced paced = play(c.arrivals);
+        EXPECT_LE(paced.waits, c.mostWaits) << c.name;
+        const double seconds = paced.lastFrame / 1000;
+        // The first frame, one interval of credit saved up, and the last change waiting.
+        EXPECT_LE(paced.frames, 30 * seconds + 3) << c.name;
+        const double sourceSeconds = c.arrivals.back() / 1000;
+        EXPECT_GE(paced.frames, std::min<double>(double(c.arrivals.size()), 30 * sourceSeconds - 1)) << c.name;
     }
 }
 
 TEST(FramePacing, LooksThatMadeNoFrameAreSpacedApart) {
     FramePacing pacing(interval);
-    const FramePacing::Clock::time_point start{std::chrono::hours(1)};
-    pacing.frameMadeAt(start);
-    EXPECT_FALSE(pacing.allows(start + milliseconds(20)));
-    const auto later = start + milliseconds(40);
-    ASSERT_TRUE(pacing.allows(later));
-    pacing.lookedAt(later);
-    EXPECT_FALSE(pacing.allows(later + milliseconds(3)));
-    EXPECT_TRUE(pacing.allows(later + milliseconds(4)));
+    pacing.frameMadeAt(at(0), at(0));
+    EXPECT_FALSE(pacing.allows(at(15)));
+    ASSERT_TRUE(pacing.allows(at(20)));
+    pacing.lookedAt(at(20));
+    EXPECT_FALSE(pacing.allows(at(23)));
+    EXPECT_TRUE(pacing.allows(at(24)));
 }
 
 }  // namespace
