@@ -101,6 +101,15 @@ bool Compositor::setUp() {
 
 // ---------------------------------------------------------------- events
 void Compositor::drainEvents() {
+    handleQueuedEvents();
+    if (connection_->broken() || !scene_->hasRepaintsToAsk()) return;
+    // Once per drain: what the requests' round trips brought in may ask for
+    // more, which waits for the next look (changePending says so).
+    scene_->askRepaints();
+    handleQueuedEvents();
+}
+
+void Compositor::handleQueuedEvents() {
     while (!connection_->broken() && XPending(display_) > 0) {
         XEvent event;
         XNextEvent(display_, &event);
@@ -144,7 +153,8 @@ void Compositor::readPointer() {
 
 // ---------------------------------------------------------------- frames
 bool Compositor::changePending() const {
-    return scene_->stale() || painter_->hasWork() || (pointerMoved_ && settings_.showsCursor);
+    return scene_->stale() || scene_->hasRepaintsToAsk() || painter_->hasWork() ||
+           (pointerMoved_ && settings_.showsCursor);
 }
 
 std::shared_ptr<CapturedFrame> Compositor::nextFrame(PixelSize shown) {

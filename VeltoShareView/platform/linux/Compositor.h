@@ -52,6 +52,7 @@ private:
     Compositor(std::unique_ptr<XConnection> connection, Settings settings);
     bool setUp();
     void drainEvents();
+    void handleQueuedEvents();
     void handleEvent(const XEvent& event);
     void readPointer();
 

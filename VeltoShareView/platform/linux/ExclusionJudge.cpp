@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <set>
 #include <string>
+#include <utility>
 
 namespace velto::x11 {
 
@@ -37,7 +38,10 @@ bool ExclusionJudge::judgesBy(Atom property) const {
 }
 
 void ExclusionJudge::observe(const XEvent& event) {
-    if (event.type == DestroyNotify) processByClient_.erase(event.xdestroywindow.window & ~clientMask_);
+    if (event.type != DestroyNotify) return;
+    processByClient_.erase(event.xdestroywindow.window & ~clientMask_);
+    holdingPrivate_.erase(event.xdestroywindow.window);
+    heldPrivateBefore_.erase(event.xdestroywindow.window);
 }
 
 WindowManagerClients ExclusionJudge::windowManagerClients() {
@@ -225,6 +229,7 @@ std::vector<PaintableWindow> ExclusionJudge::judge() {
     publicClients_.clear();
     for (const auto& [client, facts] : walk.clients)
         if (!clientExcluded(client)) publicClients_.insert(client);
+    recordHolders(candidates, clientExcluded);
     const std::map<Window, Window> followed = std::move(topLevelOf_);
     topLevelOf_.clear();
 
@@ -258,6 +263,36 @@ std::vector<PaintableWindow> ExclusionJudge::judge() {
     }
     return result;
 }
+
+void ExclusionJudge::recordHolders(const std::vector<Candidate>& candidates,
+                                   const std::function<bool(ResourceID)>& clientExcluded) {
+    parentOf_.clear();
+    std::set<Window> holding, lookedInside;
+    // Left-out trees too: a public window may leave a private frame with a
+    // private window inside it.
+    for (const Candidate& candidate : candidates) {
+        for (const WindowFacts& window : candidate.tree) {
+            if (window.parent >= 0) parentOf_[window.window] = candidate.tree[std::size_t(window.parent)].window;
+            if (window.viewable) lookedInside.insert(window.window);
+        }
+        for (int index : holdersOfExcluded(candidate.tree, clientExcluded))
+            holding.insert(candidate.tree[std::size_t(index)].window);
+    }
+    // A window the walk did not look inside (unmapped, or outside every
+    // walked tree) keeps what was known of it, and lends it to its parents.
+    for (Window window : holdingPrivate_)
+        if (lookedInside.count(window) == 0) markWithAncestors(holding, window);
+    heldPrivateBefore_ = std::exchange(holdingPrivate_, std::move(holding));
+}
+
+void ExclusionJudge::markWithAncestors(std::set<Window>& holders, Window window) const {
+    for (auto at = std::optional<Window>(window); at && holders.insert(*at).second;) {
+        const auto found = parentOf_.find(*at);
+        at = found != parentOf_.end() ? std::optional<Window>(found->second) : std::nullopt;
+    }
+}
+
+void ExclusionJudge::notePrivateWithin(Window parent) { markWithAncestors(holdingPrivate_, parent); }
 
 std::optional<Window> ExclusionJudge::topLevelHolding(Window window) const {
     const auto found = topLevelOf_.find(window);

@@ -11,6 +11,7 @@
 
 #include <X11/Xlib.h>
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -60,6 +61,18 @@ public:
     // The top-level window (among those the last judgement let through)
     // whose tree held `window` then.
     std::optional<Window> topLevelHolding(Window window) const;
+    // Whether the window was, or held, a private window: when the last
+    // judgement looked inside it, or else when it was last seen or told of.
+    // A public window that held one carries its pixels along when it moves
+    // into another tree. The judgement before counts too: the events still
+    // to be handled after a judgement may tell of moves its walk already saw
+    // done, from a tree only the judgement before saw.
+    bool mayHoldPrivate(Window window) const {
+        return holdingPrivate_.count(window) > 0 || heldPrivateBefore_.count(window) > 0;
+    }
+    // A private window came into `parent`: it and every ancestor the last
+    // judgement saw now hold one.
+    void notePrivateWithin(Window parent);
 
 private:
     struct Walk;
@@ -72,6 +85,9 @@ private:
     // not be asked about.
     std::set<ResourceID> excludedClients(const Walk& walk);
     WindowManagerClients windowManagerClients();
+    // Who holds a private window, and every walked window's parent.
+    void recordHolders(const std::vector<Candidate>& candidates, const std::function<bool(ResourceID)>& clientExcluded);
+    void markWithAncestors(std::set<Window>& holders, Window window) const;
     WindowFacts factsOf(Window window, const WindowReport& report, int parent) const;
     void noteBoundary(const WindowFacts& facts, const WindowLabels& labels, Walk& walk);
     // Nothing when the server refused the question; a process of nothing when
@@ -92,6 +108,8 @@ private:
     std::vector<Box> leftOut_;
     std::set<ResourceID> publicClients_;
     std::map<Window, Window> topLevelOf_;  // every window of the painted trees
+    std::map<Window, Window> parentOf_;    // every window walked, but top-levels
+    std::set<Window> holdingPrivate_, heldPrivateBefore_;
 };
 
 }  // namespace velto::x11

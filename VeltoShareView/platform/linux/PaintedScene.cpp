@@ -58,11 +58,18 @@ void PaintedScene::distrustAfter(const XEvent& event) {
     // every place it passed between two judgements. Where a painted tree
     // held a private window, or a window of a program not judged yet
     // changed, all of the tree is painted black until its programs repaint on
-    // request. Windows of programs judged public change nothing of the kind.
+    // request. So it is where a public window that held a private one came
+    // or went: it carries the private window's pixels along; and where the
+    // tree still holds pixels no program painted: a window that moves in it
+    // takes those under it along. Other changes by programs judged public
+    // leave nothing of the kind.
+    const Window subject = subjectOf(event);
+    const bool privateSubject = !judge_.knownPublic(subject & ~clientMask_);
+    if (privateSubject) judge_.notePrivateWithin(event.xany.window);
     const auto topLevel = judge_.topLevelHolding(event.xany.window);
     if (!topLevel) return;
-    const Window subject = subjectOf(event);
-    if (holdingPrivate_.count(*topLevel) > 0 || !judge_.knownPublic(subject & ~clientMask_))
+    if (holdingPrivate_.count(*topLevel) > 0 || privateSubject || judge_.mayHoldPrivate(subject) ||
+        untrusted_.of(*topLevel) != nullptr)
         untrusted_.distrust(*topLevel);
 }
 

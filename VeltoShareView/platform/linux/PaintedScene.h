@@ -57,6 +57,9 @@ public:
     // painted one), or a top-level window given a new pixmap, which the
     // server fills from the screen.
     bool stale() const { return stale_; }
+    // Windows whose untrusted pixels wait for a repaint request to be sent.
+    bool hasRepaintsToAsk() const { return untrusted_.hasRepaintsToAsk(); }
+    void askRepaints() { untrusted_.askRepaints(); }
     bool changedWithin() const { return changedWithin_; }
     void markStale() { stale_ = true; }
     // Judges afresh. Where the picture may differ from the scene before

@@ -16,6 +16,12 @@ Box intersection(const Box& a, const Box& b) {
     return {left, top, right - left, bottom - top};
 }
 
+Box unionOf(const Box& a, const Box& b) {
+    const int left = std::min(a.x, b.x), top = std::min(a.y, b.y);
+    const int right = std::max(a.x + a.width, b.x + b.width), bottom = std::max(a.y + a.height, b.y + b.height);
+    return {left, top, right - left, bottom - top};
+}
+
 Box boundsOf(Region region) {
     XRectangle box{};
     XClipBox(region, &box);
@@ -63,7 +69,7 @@ void UntrustedPixels::start(const std::vector<Window>& children) {
         if (Watched* watched = find(children[i]); watched != nullptr && watched->mapped) {
             const Box whole{0, 0, watched->inside.width, watched->inside.height};
             addUntrusted(*watched, whole);
-            askRepaint(children[i], *watched, whole);
+            askRepaint(*watched, whole);
         }
 }
 
@@ -91,7 +97,7 @@ void UntrustedPixels::mapped(Window window) {
     watched->mapped = true;
     const Box whole{0, 0, watched->inside.width, watched->inside.height};
     addUntrusted(*watched, whole);
-    askRepaint(window, *watched, whole);
+    askRepaint(*watched, whole);
 }
 
 bool UntrustedPixels::configured(const XConfigureEvent& event) {
@@ -113,7 +119,7 @@ bool UntrustedPixels::configured(const XConfigureEvent& event) {
     addBox(fresh, {0, 0, event.width, event.height});
     XSubtractRegion(fresh, kept, fresh);
     XUnionRegion(watched->untrusted, fresh, watched->untrusted);
-    askRepaint(event.window, *watched, boundsOf(fresh));
+    askRepaint(*watched, boundsOf(fresh));
     XDestroyRegion(fresh);
     XDestroyRegion(kept);
     return true;
@@ -136,17 +142,34 @@ void UntrustedPixels::destroyed(Window window) {
 
 void UntrustedPixels::addUntrusted(Watched& watched, const Box& area) { addBox(watched.untrusted, area); }
 
-void UntrustedPixels::askRepaint(Window window, Watched& watched, const Box& area) {
+void UntrustedPixels::askRepaint(Watched& watched, const Box& area) {
     if (area.empty()) return;
-    watched.repaintAsked = NextRequest(display_);
-    XClearArea(display_, window, area.x, area.y, unsigned(area.width), unsigned(area.height), True);
-    // Each window of the tree where it lies over the area, level by level;
-    // corners in the top-level's inside coordinates.
+    watched.repaintToAsk = watched.repaintToAsk ? unionOf(*watched.repaintToAsk, area) : area;
+}
+
+bool UntrustedPixels::hasRepaintsToAsk() const {
+    return std::any_of(watched_.begin(), watched_.end(),
+                       [](const auto& entry) { return entry.second.repaintToAsk.has_value(); });
+}
+
+void UntrustedPixels::askRepaints() {
+    // Each window of every tree where it lies over the asked area, level by
+    // level for all trees at once; corners in the top-level's inside
+    // coordinates.
     struct Member {
         Window window;
         int x, y;
+        Box area;
     };
-    std::vector<Member> level{{window, 0, 0}};
+    std::vector<Member> level;
+    for (auto& [window, watched] : watched_) {
+        if (!watched.repaintToAsk) continue;
+        const Box area = *watched.repaintToAsk;
+        watched.repaintToAsk.reset();
+        watched.repaintAsked = NextRequest(display_);
+        XClearArea(display_, window, area.x, area.y, unsigned(area.width), unsigned(area.height), True);
+        level.push_back({window, 0, 0, area});
+    }
     while (!level.empty()) {
         std::vector<Window> parents;
         for (const Member& member : level) parents.push_back(member.window);
@@ -155,7 +178,7 @@ void UntrustedPixels::askRepaint(Window window, Watched& watched, const Box& are
         std::vector<Window> ids;
         for (std::size_t i = 0; i < level.size(); ++i)
             for (Window child : childLists[i].value_or(std::vector<Window>{})) {
-                children.push_back({child, level[i].x, level[i].y});
+                children.push_back({child, level[i].x, level[i].y, level[i].area});
                 ids.push_back(child);
             }
         const auto reports = queries_.describe(ids);
@@ -164,8 +187,8 @@ void UntrustedPixels::askRepaint(Window window, Watched& watched, const Box& are
             if (!reports[i] || reports[i]->inputOnly) continue;
             const WindowReport& report = *reports[i];
             const Member member{children[i].window, children[i].x + report.x + report.border,
-                                children[i].y + report.y + report.border};
-            const Box part = intersection(area, {member.x, member.y, report.width, report.height});
+                                children[i].y + report.y + report.border, children[i].area};
+            const Box part = intersection(member.area, {member.x, member.y, report.width, report.height});
             if (part.empty()) continue;  // nor can anything inside it show there
             XClearArea(display_, member.window, part.x - member.x, part.y - member.y, unsigned(part.width),
                        unsigned(part.height), True);
@@ -179,6 +202,7 @@ void UntrustedPixels::clear(Watched& watched) {
     XDestroyRegion(watched.untrusted);
     watched.untrusted = XCreateRegion();
     watched.repaintAsked.reset();
+    watched.repaintToAsk.reset();
 }
 
 void UntrustedPixels::distrust(Window window, std::optional<Box> area) {
@@ -186,12 +210,13 @@ void UntrustedPixels::distrust(Window window, std::optional<Box> area) {
     if (watched == nullptr || !watched->mapped) return;
     const Box part = area.value_or(Box{0, 0, watched->inside.width, watched->inside.height});
     addUntrusted(*watched, part);
-    askRepaint(window, *watched, part);
+    askRepaint(*watched, part);
 }
 
 void UntrustedPixels::painted(const XDamageNotifyEvent& damage) {
     Watched* watched = find(damage.drawable);
-    if (watched == nullptr || XEmptyRegion(watched->untrusted) || !clearsCover(damage.serial, watched->repaintAsked))
+    if (watched == nullptr || XEmptyRegion(watched->untrusted) || watched->repaintToAsk ||
+        !clearsCover(damage.serial, watched->repaintAsked))
         return;
     const Region painted = XCreateRegion();
     XRectangle area = damage.area;
@@ -211,14 +236,15 @@ void UntrustedPixels::watchOnly(const std::set<Window>& painted) {
             watched.damage = XDamageCreate(display_, window, XDamageReportRawRectangles);
             const Box whole{0, 0, watched.inside.width, watched.inside.height};
             addUntrusted(watched, whole);
-            askRepaint(window, watched, whole);
+            askRepaint(watched, whole);
         }
     }
 }
 
 void UntrustedPixels::askAgain() {
-    for (auto& [window, watched] : watched_)
-        if (watched.mapped && !XEmptyRegion(watched.untrusted)) askRepaint(window, watched, boundsOf(watched.untrusted));
+    for (auto& entry : watched_)
+        if (Watched& watched = entry.second; watched.mapped && !XEmptyRegion(watched.untrusted))
+            askRepaint(watched, boundsOf(watched.untrusted));
 }
 
 Region UntrustedPixels::of(Window window) const {

@@ -56,6 +56,12 @@ public:
     // any program painting. Every window still partly untrusted is asked to
     // repaint again, and only damage after that counts.
     void askAgain();
+    // Repaint requests wait to be sent together, once per look at the screen
+    // rather than once per event: each costs round trips, and while they run
+    // a busy desktop sends more events than one could ever catch up with.
+    // Until its request is sent, no damage clears a window's untrusted pixels.
+    bool hasRepaintsToAsk() const;
+    void askRepaints();
 
     // Damage of a window the picture leaves out only wakes the capture (the
     // share window's own repaint would, at every frame): after a judgement,
@@ -75,14 +81,15 @@ private:
         Region untrusted = nullptr;  // client side: its emptiness is known without asking
         // The first request of the latest repaint asked for.
         std::optional<unsigned long> repaintAsked;
+        std::optional<Box> repaintToAsk;  // inside coordinates
     };
     Watched* find(Window window);
     void watch(Window window, const Box& inside, bool mapped);
     void addUntrusted(Watched& watched, const Box& area);
-    // Every window of the tree is asked to paint `area` (inside coordinates)
-    // again: exposed, and its background painted where it has one. Only
-    // damage reported after that clears the window's untrusted pixels.
-    void askRepaint(Window window, Watched& watched, const Box& area);
+    // Every window of the tree is to be asked to paint `area` (inside
+    // coordinates) again: exposed, and its background painted where it has
+    // one. Only damage reported after that clears the window's untrusted pixels.
+    void askRepaint(Watched& watched, const Box& area);
     void clear(Watched& watched);
 
     ::Display* display_;

@@ -128,6 +128,20 @@ TopLevelVerdict judgeTopLevel(const std::vector<WindowFacts>& tree, const Window
     return verdict;
 }
 
+std::vector<int> holdersOfExcluded(const std::vector<WindowFacts>& tree,
+                                   const std::function<bool(ResourceID client)>& clientExcluded) {
+    std::vector<bool> holds(tree.size(), false);
+    for (std::size_t i = 0; i < tree.size(); ++i) {
+        if (!clientExcluded(tree[i].client)) continue;
+        for (int at = int(i); at >= 0 && !holds[std::size_t(at)]; at = tree[std::size_t(at)].parent)
+            holds[std::size_t(at)] = true;
+    }
+    std::vector<int> holders;
+    for (std::size_t i = 0; i < tree.size(); ++i)
+        if (holds[i]) holders.push_back(int(i));
+    return holders;
+}
+
 Box outerBox(const std::vector<WindowFacts>& tree, int index) {
     int x = 0, y = 0;
     outerCorner(tree, index, x, y);

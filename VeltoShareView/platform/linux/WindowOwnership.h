@@ -92,6 +92,11 @@ struct TopLevelVerdict {
 TopLevelVerdict judgeTopLevel(const std::vector<WindowFacts>& tree, const WindowManagerClients& windowManagers,
                               const std::function<bool(ResourceID client)>& clientExcluded);
 
+// The windows of the tree that are an excluded client's or hold one of its
+// windows somewhere inside: wherever they go, they may carry its pixels.
+std::vector<int> holdersOfExcluded(const std::vector<WindowFacts>& tree,
+                                   const std::function<bool(ResourceID client)>& clientExcluded);
+
 // Where window `index` lies in its top-level window's coordinates (outer
 // corner of the top-level at 0,0), border included.
 Box outerBox(const std::vector<WindowFacts>& tree, int index);

@@ -184,6 +184,32 @@ TEST(WindowOwnershipTopLevel, AClientThatCannotBeJudgedIsTreatedAsExcluded) {
     EXPECT_TRUE(verdict.leftOut);
 }
 
+TEST(WindowOwnershipTopLevel, EveryWindowAboveAPrivateOneHoldsItWhateverItsProgram) {
+    struct Case {
+        std::string name;
+        std::vector<WindowFacts> tree;
+        std::vector<int> holders;
+    };
+    const std::vector<Case> cases = {
+        {"nothing private", {window(publicApp, -1), window(publicApp, 0), window(otherPublic, 1)}, {}},
+        {"a public container two levels above a private window, and not its public sibling",
+         {window(windowManager, -1), window(publicApp, 0, true), window(publicApp, 1), window(privateApp, 2),
+          window(otherPublic, 1)},
+         {0, 1, 2, 3}},
+        {"an unmapped private window counts: its program may map it at any time",
+         {window(publicApp, -1), window(publicApp, 0), window(privateApp, 1, false, false)}, {0, 1, 2}},
+        {"two private windows in separate branches",
+         {window(publicApp, -1), window(publicApp, 0), window(privateApp, 1), window(publicApp, 0),
+          window(privateApp, 3), window(publicApp, 0)},
+         {0, 1, 2, 3, 4}},
+    };
+    const auto isPrivate = [](ResourceID client) { return client == privateApp; };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(holdersOfExcluded(c.tree, isPrivate), c.holders);
+    }
+}
+
 TEST(WindowOwnershipGeometry, ACoveredWindowIsClippedByTheInsideOfEveryAncestor) {
     // top-level 400x300 with a 2-pixel border; a panel at (10,10) 200x100
     // with a 1-pixel border; in it, a window partly outside the panel.
