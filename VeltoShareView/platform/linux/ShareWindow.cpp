@@ -50,10 +50,15 @@ void FramePresenter::retireShown() {
 
 void FramePresenter::settle() {
     if (!connection_) return;
+    // Nothing else reads this connection: a server gone since the last
+    // frame is noticed here, through Xlib, before any request is written
+    // to it (Xlib fails badly on a write to a lost server).
+    XEventsQueued(connection_->display(), QueuedAfterReading);
     xcb_connection_t* xcb = XGetXCBConnection(connection_->display());
-    // A lost server reads nothing any more.
-    if (xcb_connection_has_error(xcb) != 0) {
+    if (connection_->broken() || xcb_connection_has_error(xcb) != 0) {
         stillRead_.clear();
+        shownReadUntil_.reset();
+        status_ = LayerStatus::failed;
         return;
     }
     while (!stillRead_.empty()) {

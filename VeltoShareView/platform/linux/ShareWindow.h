@@ -42,7 +42,8 @@ private:
     // The frame on show gives way: its pixmap is kept until the server has
     // read it for the window.
     void retireShown();
-    // Lets go of every frame the server has finished reading, without waiting.
+    // Lets go of every frame the server has finished reading, without
+    // waiting; a lost server fails the layer.
     void settle();
     bool ensureTarget();
     void paintBlack(int width, int height);
