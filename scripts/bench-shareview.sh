@@ -29,7 +29,9 @@
 # The probe runs after the CPU measurement, so it never adds to the costs.
 # Beside the share window's frames, the scene's own window is counted alike:
 # it bounds what the share window can show.
-# Then the share view's resident memory over a long run of the animation.
+# Then the share view's resident memory over a long run of the animation, and
+# the server's time to scale the animation's window into the frame with each
+# filter, against a copy of as many pixels.
 #
 # Usage: scripts/bench-shareview.sh [build-dir]
 #   SECONDS_EACH (default 20) per measurement, RSS_SECONDS (default 600).
@@ -213,6 +215,8 @@ while :; do
 done
 wait_for_share_view_end
 stop "$played"
+# The share window shows the 1920x1080 screen at 960x540: the capture scales by one half.
+scale_cost=$("$probe" scale-cost --scale 0.5 --count 300) || scale_cost="(not measured)"
 stop "$xvfb"
 
 start_xvfb 3840x2160
@@ -254,3 +258,8 @@ first=${rss_lines[0]#* }
 last=${rss_lines[-1]#* }
 most=$(printf '%s\n' "${rss_lines[@]}" | awk '$2 > m { m = $2 } END { print m }')
 echo "  first $first kB, last $last kB, most $most kB"
+
+echo
+echo "The server's time per frame to bring the 1600x900 animation into the frame (1920x1080 shown at 960x540),"
+echo "against a copy of as many pixels:"
+sed 's/^scale-cost /  /' <<<"$scale_cost"

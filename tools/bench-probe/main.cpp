@@ -4,10 +4,15 @@
 //   fps --seconds N      frames the share window shows per second
 //   latency --count N    time from a colour change in an ordinary window to
 //                        the share window showing it (median, 90th percentile)
+//   scale-cost --scale S --count N
+//                        the server's time per frame to bring a 1600x900
+//                        window into a frame S times its size: copy, nearest,
+//                        bilinear (no share window needed)
 //
 // Each prints one line of "name value" pairs on stdout.
 
 #include "Measures.h"
+#include "ScaleCost.h"
 #include "ShareWatch.h"
 
 #include <X11/Xlib.h>
@@ -148,7 +153,8 @@ int measureLatency(::Display* display, ShareWatch& watch, int count) {
 }
 
 [[noreturn]] void usage() {
-    std::cerr << "usage: velto-bench-probe fps --seconds N | latency --count N [--title TITLE]\n";
+    std::cerr << "usage: velto-bench-probe fps --seconds N | latency --count N [--title TITLE]"
+                 " | scale-cost --scale S --count N\n";
     std::exit(2);
 }
 
@@ -159,6 +165,7 @@ int main(int argc, char** argv) {
     const std::string command = argv[1];
     double seconds = 10;
     int count = 40;
+    double scale = 0.5;
     std::string title = shareTitle;
     for (int i = 2; i < argc; ++i) {
         const std::string name = argv[i];
@@ -167,14 +174,18 @@ int main(int argc, char** argv) {
         if (name == "--seconds") seconds = std::stod(value);
         else if (name == "--count") count = std::stoi(value);
         else if (name == "--title") title = value;
+        else if (name == "--scale") scale = std::stod(value);
         else usage();
     }
-    if ((command != "fps" && command != "latency") || seconds <= 0 || count <= 0) usage();
+    if ((command != "fps" && command != "latency" && command != "scale-cost") || seconds <= 0 || count <= 0 ||
+        !(scale > 0 && scale <= 1))
+        usage();
     ::Display* display = XOpenDisplay(nullptr);
     if (!display) {
         std::cerr << "velto-bench-probe: no X display\n";
         return 1;
     }
+    if (command == "scale-cost") return measureScaleCost(display, scale, count);
     // Windows of the share view's tree may come and go while watched.
     XSetErrorHandler(ignoreErrors);
     auto watch = ShareWatch::open(display, title, 10);
