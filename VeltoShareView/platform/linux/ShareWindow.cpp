@@ -64,7 +64,15 @@ void FramePresenter::settle() {
     while (!stillRead_.empty()) {
         void* answer = nullptr;
         xcb_generic_error_t* error = nullptr;
-        if (xcb_poll_for_reply(xcb, stillRead_.front().answer, &answer, &error) == 0) return;
+        const unsigned int request = stillRead_.front().answer;
+        if (xcb_poll_for_reply(xcb, request, &answer, &error) == 0) {
+            // The pool holds three pictures: the frame on show and one still
+            // being read leave the capture one to paint into. Holding a
+            // second one would leave it none, and no next frame would come
+            // to let either go: on a server that far behind, wait for it.
+            if (stillRead_.size() < 2) return;
+            answer = xcb_wait_for_reply(xcb, request, &error);
+        }
         std::free(answer);
         std::free(error);
         stillRead_.pop_front();
