@@ -144,9 +144,6 @@ Area PaintedScene::rejudge() {
         }
     }
     topLevels_ = std::move(prepared);
-    std::set<Window> painted;
-    for (const TopLevel& topLevel : topLevels_) painted.insert(topLevel.source.window);
-    untrusted_.watchOnly(painted);
     distrustUnfollowed();
     return changedBetween(before, looks());
 }

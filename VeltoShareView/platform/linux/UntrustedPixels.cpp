@@ -80,7 +80,7 @@ void UntrustedPixels::created(const XCreateWindowEvent& event) {
 void UntrustedPixels::reparented(const XReparentEvent& event, Window root) {
     if (event.parent != root) {
         if (Watched* watched = find(event.window)) {
-            if (watched->damage != None) XDamageDestroy(display_, watched->damage);
+            XDamageDestroy(display_, watched->damage);
             watched->damage = None;
             destroyed(event.window);
         }
@@ -223,22 +223,6 @@ void UntrustedPixels::painted(const XDamageNotifyEvent& damage) {
     XUnionRectWithRegion(&area, painted, painted);
     XSubtractRegion(watched->untrusted, painted, watched->untrusted);
     XDestroyRegion(painted);
-}
-
-void UntrustedPixels::watchOnly(const std::set<Window>& painted) {
-    for (auto& [window, watched] : watched_) {
-        if (!watched.mapped) continue;
-        const bool shown = painted.count(window) > 0;
-        if (!shown && watched.damage != None) {
-            XDamageDestroy(display_, watched.damage);
-            watched.damage = None;
-        } else if (shown && watched.damage == None) {
-            watched.damage = XDamageCreate(display_, window, XDamageReportRawRectangles);
-            const Box whole{0, 0, watched.inside.width, watched.inside.height};
-            addUntrusted(watched, whole);
-            askRepaint(watched, whole);
-        }
-    }
 }
 
 void UntrustedPixels::askAgain() {

@@ -18,7 +18,6 @@
 
 #include <map>
 #include <optional>
-#include <set>
 #include <vector>
 
 namespace velto::x11 {
@@ -63,19 +62,12 @@ public:
     bool hasRepaintsToAsk() const;
     void askRepaints();
 
-    // Damage of a window the picture leaves out only wakes the capture (the
-    // share window's own repaint would, at every frame): after a judgement,
-    // the mapped windows it paints are watched and every other one is not.
-    // A window watched again was not followed meanwhile: all of it is
-    // distrusted until its program repaints on request.
-    void watchOnly(const std::set<Window>& painted);
-
     // Nothing when all of the window is trusted; relative to its inside corner.
     Region of(Window window) const;
 
 private:
     struct Watched {
-        Damage damage = None;  // None while the picture leaves the window out
+        Damage damage = None;
         Box inside;  // root coordinates
         bool mapped = false;
         Region untrusted = nullptr;  // client side: its emptiness is known without asking
